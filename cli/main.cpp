@@ -1,0 +1,66 @@
+// Carries the machine-wide settings of the newest earlier version of an application over to a
+// newly installed version. Run by an installer; reports on standard output and always exits 0.
+
+#include "cli.h"
+
+#include "migration.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdlib>
+#include <iostream>
+
+int main(int argc, char *argv[])
+{
+    const QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+
+    if (arguments.size() != 6 && arguments.size() != 5) {
+        std::cout << "error, 6 arguments needed, you specified " << arguments.size() << std::endl;
+        printUsage();
+        std::exit(0);
+    }
+
+    const QString OrganizationName = arguments.at(1);
+    QString ApplicationName = arguments.at(2);
+    // Text that is not a base-10 integer in range reads as 0 and is rejected by the checks.
+    const int ApplicationVersionMajor = arguments.at(3).toInt(nullptr, 10);
+    const int ApplicationVersionMinor = arguments.at(4).toInt(nullptr, 10);
+
+    QString betaLevel;
+    if (arguments.size() == 5)
+        std::cout << "only 5 arguments specified, betalevel is therefore set to release i.e. '' " << std::endl;
+    else
+        betaLevel = arguments.at(5);
+
+    checkArguments(ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
+
+    // Without write access to the system-wide stores there is nothing this run could do.
+    if (!isSystemSettingsWritable())
+        std::exit(0);
+
+    ApplicationName.append(QLatin1String(" x64"));
+    std::cout << std::endl;
+
+    const QString versionName =
+        composeVersionName(ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
+    std::cout << "Migrating Settings for '" << OrganizationName.toStdString() << " " << versionName.toStdString()
+              << "'" << std::endl;
+    std::cout << "Check if settings already exist for '" << versionName.toStdString() << "'" << std::endl;
+    if (versionSettingsExist(OrganizationName, versionName)) {
+        std::cout << "Not migrating preferences because settings already exist." << std::endl;
+        std::exit(0);
+    }
+
+    std::cout << "Check if a previous version exists..." << std::endl;
+    const QString previousVersionName =
+        findPreviousApplicationName(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor);
+    if (previousVersionName.isEmpty()) {
+        std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
+    } else {
+        std::cout << "  PreviousApplicationName = " << previousVersionName.toStdString() << std::endl;
+        copyAllSystemSettings(OrganizationName, previousVersionName, versionName);
+    }
+    std::exit(0);
+}
