@@ -13,6 +13,7 @@
 
 int main(int argc, char *argv[])
 {
+    watchForUnreadableValues();
     const QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
 

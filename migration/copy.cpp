@@ -28,7 +28,21 @@ void copySettings(const QString &organization, const QString &fromApplicationNam
         return;
 
     QSettings to(QSettings::SystemScope, organization, toApplicationName);
+    // A store may carry an error from its opening (an empty organisation does) and still be
+    // written; only what writing adds to it counts.
+    const QSettings::Status statusOnOpening = to.status();
     const QStringList keys = from.allKeys();
-    for (const QString &key : keys)
-        to.setValue(key, from.value(key, QVariant()));
+    for (const QString &key : keys) {
+        const QVariant value = from.value(key, QVariant());
+        // A missing key lets the new version fall back to its default; a mangled value would not.
+        if (isUnreadable(value)) {
+            std::cout << "error: not copying '" << key.toStdString() << "' of '" << fromApplicationName.toStdString()
+                      << "': its value cannot be read by this program" << std::endl;
+            continue;
+        }
+        to.setValue(key, value);
+    }
+    to.sync();
+    if (to.status() != statusOnOpening || !to.isWritable())
+        std::cout << "error: could not write settings to '" << toApplicationName.toStdString() << "'" << std::endl;
 }

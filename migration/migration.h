@@ -50,3 +50,13 @@ QString findPreviousApplicationName(const QString &organization, const QString &
 void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName);
 // Copies every key of one store into another; keys only in the destination are left alone.
 void copySettings(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName);
+
+// Values
+
+// Starts recording which stored values this program fails to decode. Call it before any store is
+// opened; the record spans the run. Qt's warnings about such values are taken in, not printed.
+void watchForUnreadableValues();
+// Whether a value read from a store lost its content in decoding, so that writing it would store
+// something else. Invalid values count only once a value of an unknown type has been met, since
+// Qt also stores an empty string list as an invalid value.
+bool isUnreadable(const QVariant &value);
