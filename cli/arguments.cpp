@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -10,7 +12,18 @@ namespace {
 constexpr int highestVersionNumber = 9999;
 }  // namespace
 
-bool checkArguments(int major, int minor, const QString &betaLevel)
+namespace {
+// Where stores are files, the organisation and application names become folders and file names:
+// a ".." among them would reach stores outside the machine's settings folder.
+bool climbsOutOfSettingsFolder(const QString &name)
+{
+    static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+    return name.split(separator).contains(QStringLiteral(".."));
+}
+}  // namespace
+
+bool checkArguments(const QString &organization, const QString &applicationName, int major, int minor,
+                    const QString &betaLevel)
 {
     bool valid = true;
     if (major == 0) {
@@ -30,6 +43,13 @@ bool checkArguments(int major, int minor, const QString &betaLevel)
     }
     if (std::any_of(betaLevel.cbegin(), betaLevel.cend(), [](QChar character) { return character.isDigit(); })) {
         std::cout << "error: betalevel must not contain a digit. You specified: '" << betaLevel.toStdString() << "'"
+                  << std::endl;
+        valid = false;
+    }
+    if (climbsOutOfSettingsFolder(organization) || climbsOutOfSettingsFolder(applicationName)) {
+        std::cout << "error: organization or application name cannot contain a '..' path element. You specified: "
+                     "Organization: '"
+                  << organization.toStdString() << "' Application: '" << applicationName.toStdString() << "'"
                   << std::endl;
         valid = false;
     }

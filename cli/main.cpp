@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
     else
         betaLevel = arguments.at(5);
 
-    checkArguments(ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
+    checkArguments(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
 
     // Without write access to the system-wide stores there is nothing this run could do.
     if (!isSystemSettingsWritable())

@@ -71,7 +71,7 @@ QVariantMap ownTypes()
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "minimal");
     const QTemporaryDir runtime;  // a GUI application wants a private runtime folder
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     const QGuiApplication application(argc, argv);

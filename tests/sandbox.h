@@ -30,17 +30,22 @@ inline QString storeFile(const QString &organization, const QString &application
     return QSettings(QSettings::SystemScope, organization, applicationName).fileName();
 }
 
-// Runs a program in the current sandbox; checks that it exits normally with status 0 and writes
-// nothing on standard error, and hands back what it wrote on standard output.
+// Waits for a started program; checks that it exits normally with status 0 and writes nothing on
+// standard error, and hands back what it wrote on standard output.
+inline void finish(QProcess &process, QString *output)
+{
+    QVERIFY2(process.waitForFinished(120000), qPrintable(process.errorString()));
+    *output = QString::fromUtf8(process.readAllStandardOutput());
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+}
+
 inline void runProgram(const QString &program, const QStringList &arguments, QString *output,
                        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    QVERIFY2(process.waitForFinished(120000), qPrintable(process.errorString()));
-    *output = QString::fromUtf8(process.readAllStandardOutput());
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    finish(process, output);
 }

@@ -1,44 +1,10 @@
 // Runs the migrator on seeded stores and compares what it prints byte for byte, and what it
 // leaves in the stores.
 
+#include "expected.h"
 #include "sandbox.h"
 
 namespace {
-
-const QString notice = QStringLiteral("only 5 arguments specified, betalevel is therefore set to release i.e. '' \n");
-const QString usage = QStringLiteral(
-    "Usage: VantorelSettingsMigrator <OrganizationName> <ApplicationName> <ApplicationVersionMajor> "
-    "<ApplicationVersionMinor>\n"
-    "\n"
-    "  VantorelSettingsMigrator - migrates settings from previous Vantorel Application versions\n"
-    "\n"
-    "  Specify an application name, major, minor version, and beta level.\n"
-    "  This program will then look for previous versions and copy the \n"
-    "  settings from the first found version.\n"
-    "  beta level can be e.g. prealpha, alpha, beta, release and must not contain a number.\n"
-    "  The settings copied are:\n"
-    "    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>.DefaultSettings\n"
-    "    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>.DefaultSettingsModificationCounterSystem\n"
-    "    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>.ForcedSettings\n"
-    "\n"
-    "\n"
-    "Example: VantorelSettingsMigrator Vantorel Kelvor 9 0 beta\n");
-const QString exist = QStringLiteral("Not migrating preferences because settings already exist.\n");
-const QString noneFound = QStringLiteral(
-    "Check if a previous version exists...\nNot migrating preferences because no previous version has been found.\n");
-
-QString started(const QString &organization, const QString &version)
-{
-    return QStringLiteral("\nMigrating Settings for '%1 %2'\nCheck if settings already exist for '%2'\n")
-        .arg(organization, version);
-}
-
-QString migrated(const QString &from, const QString &to)
-{
-    return QStringLiteral("Check if a previous version exists...\n  PreviousApplicationName = %1\n"
-                          "Copy All System Settings from '%1' to '%2'\n")
-        .arg(from, to);
-}
 
 // "store=key" gives the store the key; "store=[group]" makes it hold nothing but an empty group;
 // an empty store name stands for the organisation-wide store.
@@ -136,6 +102,10 @@ private slots:
         QTest::newRow("Arabic-Indic digit") << kelvor + QStringList{"9", "1", "beta\u0663"} << QStringList()
                                             << invalid("error: betalevel must not contain a digit. You specified: "
                                                        "'beta\u0663'\n");
+        QTest::newRow("name climbing out of the settings folder")
+            << QStringList{"Vantorel", "../../Kelvor", "9", "1", "beta"} << QStringList()
+            << invalid("error: organization or application name cannot contain a '..' path element. You specified: "
+                       "Organization: 'Vantorel' Application: '../../Kelvor'\n");
         QTest::newRow("every check fails")
             << kelvor + QStringList{"-1", "10000", "x9y"} << QStringList()
             << invalid("error: major or minor cannot be < 0. You specified: Major: -1 Minor: 10000\n"
