@@ -2,6 +2,7 @@
 
 #include <QSettings>
 
+#include <algorithm>
 #include <iostream>
 
 void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName)
@@ -33,9 +34,12 @@ void copySettings(const QString &organization, const QString &fromApplicationNam
     const QSettings::Status statusOnOpening = to.status();
     const QStringList keys = from.allKeys();
     for (const QString &key : keys) {
-        const QVariant value = from.value(key, QVariant());
-        // A missing key lets the new version fall back to its default; a mangled value would not.
-        if (isUnreadable(value)) {
+        // A key made of slashes alone (a damaged store can hold one) names nothing QSettings can
+        // read or write. A missing key lets the new version fall back to its default; a mangled
+        // value would not.
+        const bool nameless = std::all_of(key.cbegin(), key.cend(), [](QChar c) { return c == QLatin1Char('/'); });
+        const QVariant value = nameless ? QVariant() : from.value(key, QVariant());
+        if (nameless || isUnreadable(value)) {
             std::cout << "error: not copying '" << key.toStdString() << "' of '" << fromApplicationName.toStdString()
                       << "': its value cannot be read by this program" << std::endl;
             continue;
