@@ -37,8 +37,8 @@ bool checkArguments(const QString &organization, const QString &applicationName,
         valid = false;
     }
     if (major > highestVersionNumber || minor > highestVersionNumber) {
-        std::cout << "error: major or minor cannot be > " << highestVersionNumber << ". You specified: Major: "
-                  << major << " Minor: " << minor << std::endl;
+        std::cout << "error: major or minor cannot be > " << highestVersionNumber << ". You specified: Major: " << major
+                  << " Minor: " << minor << std::endl;
         valid = false;
     }
     if (std::any_of(betaLevel.cbegin(), betaLevel.cend(), [](QChar character) { return character.isDigit(); })) {

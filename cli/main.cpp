@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
         std::exit(0);
     }
 
-    const QString OrganizationName = arguments.at(1);
+    const QString &OrganizationName = arguments.at(1);
     QString ApplicationName = arguments.at(2);
     // Text that is not a base-10 integer in range reads as 0 and is rejected by the checks.
     const int ApplicationVersionMajor = arguments.at(3).toInt(nullptr, 10);
@@ -46,8 +46,8 @@ int main(int argc, char *argv[])
 
     const QString versionName =
         composeVersionName(ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
-    std::cout << "Migrating Settings for '" << OrganizationName.toStdString() << " " << versionName.toStdString()
-              << "'" << std::endl;
+    std::cout << "Migrating Settings for '" << OrganizationName.toStdString() << " " << versionName.toStdString() << "'"
+              << std::endl;
     std::cout << "Check if settings already exist for '" << versionName.toStdString() << "'" << std::endl;
     if (versionSettingsExist(OrganizationName, versionName)) {
         std::cout << "Not migrating preferences because settings already exist." << std::endl;
@@ -55,8 +55,8 @@ int main(int argc, char *argv[])
     }
 
     std::cout << "Check if a previous version exists..." << std::endl;
-    const QString previousVersionName =
-        findPreviousApplicationName(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor);
+    const QString previousVersionName = findPreviousApplicationName(OrganizationName, ApplicationName,
+                                                                    ApplicationVersionMajor, ApplicationVersionMinor);
     if (previousVersionName.isEmpty()) {
         std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
     } else {

@@ -19,8 +19,8 @@ void printUsage()
     std::cout << "  beta level can be e.g. prealpha, alpha, beta, release and must not contain a number." << std::endl;
     std::cout << "  The settings copied are:" << std::endl;
     for (const QString &group : settingsGroups())
-        std::cout << "    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>."
-                  << group.toStdString() << std::endl;
+        std::cout << "    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>." << group.toStdString()
+                  << std::endl;
     std::cout << std::endl;
     std::cout << std::endl;
     std::cout << "Example: "

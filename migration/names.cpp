@@ -13,8 +13,8 @@ QStringList betaLevels()
 
 QString composeVersionName(const QString &applicationName, int major, int minor, const QString &betaLevel)
 {
-    QString name = applicationName + QLatin1Char(' ') + QString::number(major, 10) + QLatin1Char('.') +
-                   QString::number(minor, 10);
+    QString name =
+        applicationName + QLatin1Char(' ') + QString::number(major, 10) + QLatin1Char('.') + QString::number(minor, 10);
     if (!betaLevel.isEmpty() && betaLevel != QLatin1String("release"))
         name += QLatin1Char(' ') + betaLevel;
     return name;

@@ -9,7 +9,6 @@ constexpr int lowestSearchedMajor = 3;
 
 QString findPreviousApplicationName(const QString &organization, const QString &applicationName, int major, int minor)
 {
-    const QStringList groups = settingsGroups();
     const int betaLevelCount = betaLevels().size();
 
     // The new version's own minor is never a candidate: start just below it, or on the
@@ -18,13 +17,11 @@ QString findPreviousApplicationName(const QString &organization, const QString &
     for (int m = minor == 0 ? major - 1 : major; m >= lowestSearchedMajor; --m, topMinor = highestSearchedMinor) {
         for (int n = topMinor; n >= 0; --n) {
             for (int betaIndex = 0; betaIndex < betaLevelCount; ++betaIndex) {
-                const QString candidate = composeCandidateName(applicationName, m, n, betaIndex);
-                for (const QString &group : groups) {
-                    if (settingsExist(organization, composeStoreName(candidate, group)))
-                        return candidate;
-                }
+                QString candidate = composeCandidateName(applicationName, m, n, betaIndex);
+                if (versionSettingsExist(organization, candidate))
+                    return candidate;
             }
         }
     }
-    return QString();
+    return {};
 }

@@ -31,8 +31,15 @@ struct Gadget {
 };
 Q_DECLARE_METATYPE(Gadget)
 
-QDataStream &operator<<(QDataStream &stream, const Gadget &gadget) { return stream << gadget.number << gadget.label; }
-QDataStream &operator>>(QDataStream &stream, Gadget &gadget) { return stream >> gadget.number >> gadget.label; }
+QDataStream &operator<<(QDataStream &stream, const Gadget &gadget)
+{
+    return stream << gadget.number << gadget.label;
+}
+// cppcheck-suppress constParameter
+QDataStream &operator>>(QDataStream &stream, Gadget &gadget)
+{
+    return stream >> gadget.number >> gadget.label;
+}
 
 namespace {
 
@@ -45,8 +52,8 @@ QVariantMap fixture()
     values[QStringLiteral("brush")] = QBrush(QColor(1, 2, 3), Qt::Dense4Pattern);
     values[QStringLiteral("when")] = QDateTime(QDate(2026, 12, 6), QTime(19, 37, 10, 123), Qt::UTC);
     values[QStringLiteral("bytes")] = QByteArray("\x00\xff\x01,\"=\n", 7);
-    values[QStringLiteral("list")] = QStringList{QStringLiteral("a,b"), QStringLiteral("\"quoted\""),
-                                                 QStringLiteral("semi;colon"), QString()};
+    values[QStringLiteral("list")] =
+        QStringList{QStringLiteral("a,b"), QStringLiteral("\"quoted\""), QStringLiteral("semi;colon"), QString()};
     values[QStringLiteral("emptyList")] = QStringList();
     values[QStringLiteral("rect")] = QRect(1, -2, 300, 400);
     values[QStringLiteral("size")] = QSize(640, 480);
@@ -54,7 +61,8 @@ QVariantMap fixture()
     values[QStringLiteral("int")] = 42;
     values[QStringLiteral("bool")] = true;
     values[QStringLiteral("double")] = 0.1;
-    values[QStringLiteral("gr\u00f6\u00dfe/\u043a\u043b\u044e\u0447")] = QStringLiteral("\u0437\u043d\u0430\u0447 \u2713 \U0001F600");
+    values[QStringLiteral("gr\u00f6\u00dfe/\u043a\u043b\u044e\u0447")] =
+        QStringLiteral("\u0437\u043d\u0430\u0447 \u2713 \U0001F600");
     values[QStringLiteral("Window/Layout/Splitter")] = QByteArray("\x01\x02", 2);
     return values;
 }
@@ -93,9 +101,9 @@ int main(int argc, char *argv[])
 
     // The next version reads each value as the type it expects. Once the store met values that a
     // console program cannot read, the empty list (stored as an invalid value) must be left out too.
-    const QStringList missing = all ? QStringList{QStringLiteral("custom"), QStringLiteral("pixmap"),
-                                                  QStringLiteral("emptyList")}
-                                    : QStringList();
+    const QStringList missing =
+        all ? QStringList{QStringLiteral("custom"), QStringLiteral("pixmap"), QStringLiteral("emptyList")}
+            : QStringList();
     for (auto expected = values.cbegin(); expected != values.cend(); ++expected) {
         if (missing.contains(expected.key()))
             continue;

@@ -61,22 +61,22 @@ private slots:
             << kelvor + QStringList{"9", "1"} << QStringList{"=k"} << begun + noneFound;
         QTest::newRow("store holding only an empty group")
             << kelvor + QStringList{"9", "1"} << QStringList{"Kelvor x64 9.1.DefaultSettings=[a]"} << begun + noneFound;
-        QTest::newRow("typical run") << kelvor + QStringList{"9", "1"} << QStringList{"Kelvor x64 9.0.DefaultSettings=k"}
+        QTest::newRow("typical run") << kelvor + QStringList{"9", "1"}
+                                     << QStringList{"Kelvor x64 9.0.DefaultSettings=k"}
                                      << begun + migrated(QStringLiteral("Kelvor x64 9.0"), v91);
         QTest::newRow("release names the release")
             << kelvor + QStringList{"9", "1", "release"} << QStringList() << started("Vantorel", v91) + noneFound;
-        QTest::newRow("empty beta level") << kelvor + QStringList{"9", "1", ""} << QStringList()
-                                          << started("Vantorel", v91) + noneFound;
-        QTest::newRow("beta levels are case-sensitive")
-            << kelvor + QStringList{"9", "1", "Release"} << QStringList()
-            << started("Vantorel", "Kelvor x64 9.1 Release") + noneFound;
+        QTest::newRow("empty beta level")
+            << kelvor + QStringList{"9", "1", ""} << QStringList() << started("Vantorel", v91) + noneFound;
+        QTest::newRow("beta levels are case-sensitive") << kelvor + QStringList{"9", "1", "Release"} << QStringList()
+                                                        << started("Vantorel", "Kelvor x64 9.1 Release") + noneFound;
         QTest::newRow("leading zero") << kelvor + QStringList{"09", "01"} << QStringList() << begun + noneFound;
         QTest::newRow("empty organisation")
             << QStringList{"", "Kelvor", "9", "1"} << QStringList{"Kelvor x64 9.0.ForcedSettings=k"}
             << notice + started("", v91) + migrated("Kelvor x64 9.0", v91);
-        QTest::newRow("empty application") << QStringList{"Vantorel", "", "9", "1"}
-                                           << QStringList{" x64 9.0.DefaultSettings=k"}
-                                           << notice + started("Vantorel", " x64 9.1") + migrated(" x64 9.0", " x64 9.1");
+        QTest::newRow("empty application")
+            << QStringList{"Vantorel", "", "9", "1"} << QStringList{" x64 9.0.DefaultSettings=k"}
+            << notice + started("Vantorel", " x64 9.1") + migrated(" x64 9.0", " x64 9.1");
         QTest::newRow("9999 accepted") << kelvor + QStringList{"9999", "9999"}
                                        << QStringList{"Kelvor x64 9999.9998.DefaultSettings=k"}
                                        << notice + started("Vantorel", "Kelvor x64 9999.9999") +
@@ -85,20 +85,26 @@ private slots:
         QTest::newRow("major 0") << kelvor + QStringList{"0", "0"} << QStringList()
                                  << notice + invalid("error: major cannot be 0. You specified: Major: 0 [Minor: 0]\n");
         QTest::newRow("not a number") << kelvor + QStringList{"abc", "1"} << QStringList()
-                                      << notice + invalid("error: major cannot be 0. You specified: Major: 0 [Minor: 1]\n");
+                                      << notice +
+                                             invalid("error: major cannot be 0. You specified: Major: 0 [Minor: 1]\n");
         QTest::newRow("beyond 32 bits") << kelvor + QStringList{"4294967305", "1"} << QStringList()
-                                        << notice + invalid("error: major cannot be 0. You specified: Major: 0 [Minor: 1]\n");
+                                        << notice +
+                                               invalid(
+                                                   "error: major cannot be 0. You specified: Major: 0 [Minor: 1]\n");
         QTest::newRow("major 0, minor negative")
             << kelvor + QStringList{"0", "-1"} << QStringList()
             << notice + invalid("error: major cannot be 0. You specified: Major: 0 [Minor: -1]\n"
-                       "error: major or minor cannot be < 0. You specified: Major: 0 Minor: -1\n");
-        QTest::newRow("both negative") << kelvor + QStringList{"-2", "-3"} << QStringList()
-                                       << notice + invalid("error: major or minor cannot be < 0. You specified: Major: -2 Minor: -3\n");
-        QTest::newRow("both above 9999") << kelvor + QStringList{"10000", "2147483647"} << QStringList()
-                                         << notice + invalid("error: major or minor cannot be > 9999. You specified: Major: 10000 "
-                                                    "Minor: 2147483647\n");
-        QTest::newRow("digit in beta level") << kelvor + QStringList{"9", "1", "beta2"} << QStringList()
-                                             << invalid("error: betalevel must not contain a digit. You specified: 'beta2'\n");
+                                "error: major or minor cannot be < 0. You specified: Major: 0 Minor: -1\n");
+        QTest::newRow("both negative")
+            << kelvor + QStringList{"-2", "-3"} << QStringList()
+            << notice + invalid("error: major or minor cannot be < 0. You specified: Major: -2 Minor: -3\n");
+        QTest::newRow("both above 9999")
+            << kelvor + QStringList{"10000", "2147483647"} << QStringList()
+            << notice + invalid("error: major or minor cannot be > 9999. You specified: Major: 10000 "
+                                "Minor: 2147483647\n");
+        QTest::newRow("digit in beta level")
+            << kelvor + QStringList{"9", "1", "beta2"} << QStringList()
+            << invalid("error: betalevel must not contain a digit. You specified: 'beta2'\n");
         QTest::newRow("Arabic-Indic digit") << kelvor + QStringList{"9", "1", "beta\u0663"} << QStringList()
                                             << invalid("error: betalevel must not contain a digit. You specified: "
                                                        "'beta\u0663'\n");
@@ -131,15 +137,16 @@ private slots:
         QTest::addColumn<QString>("found");
 
         QTest::newRow("release before beta") << "9 1" << QStringList{"9.0 beta", "9.0"} << "9.0";
-        QTest::newRow("beta before alpha") << "9 1" << QStringList{"9.0 prealpha", "9.0 alpha", "9.0 beta"} << "9.0 beta";
+        QTest::newRow("beta before alpha")
+            << "9 1" << QStringList{"9.0 prealpha", "9.0 alpha", "9.0 beta"} << "9.0 beta";
         QTest::newRow("alpha before prealpha") << "9 1" << QStringList{"9.0 prealpha", "9.0 alpha"} << "9.0 alpha";
         QTest::newRow("newer major first") << "9 1" << QStringList{"7.20", "8.3"} << "8.3";
         QTest::newRow("minor 0 starts at 20 below") << "9 0" << QStringList{"8.19", "8.20", "8.21"} << "8.20";
         QTest::newRow("no minor above 20 below the new major") << "9 1" << QStringList{"8.21"} << "";
-        QTest::newRow("new major from just below its minor") << "9 30" << QStringList{"9.25", "9.29 prealpha"}
-                                                             << "9.29 prealpha";
-        QTest::newRow("own minor never a candidate") << "9 1 beta" << QStringList{"9.1", "9.1 alpha", "9.0 prealpha"}
-                                                     << "9.0 prealpha";
+        QTest::newRow("new major from just below its minor")
+            << "9 30" << QStringList{"9.25", "9.29 prealpha"} << "9.29 prealpha";
+        QTest::newRow("own minor never a candidate")
+            << "9 1 beta" << QStringList{"9.1", "9.1 alpha", "9.0 prealpha"} << "9.0 prealpha";
         QTest::newRow("major 3 is the last searched") << "4 0" << QStringList{"2.20", "3.0 prealpha"} << "3.0 prealpha";
         QTest::newRow("majors below 3 never searched") << "3 0" << QStringList{"2.20"} << "";
         QTest::newRow("major 2 searches nothing") << "2 5" << QStringList{"2.4", "1.0"} << "";
@@ -196,7 +203,8 @@ private slots:
         runProgram(QStringLiteral(MIGRATOR), {"Vantorel", "Kelvor", "9", "1"}, &out);
         QCOMPARE(out, notice + started("Vantorel", "Kelvor x64 9.1") + migrated("Kelvor x64 9.0", "Kelvor x64 9.1") +
                           "error: could not write settings to 'Kelvor x64 9.1.DefaultSettings'\n");
-        QCOMPARE(QSettings(QSettings::SystemScope, "Vantorel", "Kelvor x64 9.1.ForcedSettings").value("b"), QVariant("1"));
+        QCOMPARE(QSettings(QSettings::SystemScope, "Vantorel", "Kelvor x64 9.1.ForcedSettings").value("b"),
+                 QVariant("1"));
     }
 
     void silentWithoutWriteAccess_data()

@@ -48,14 +48,16 @@ private slots:
         for (const QString &group : groups) {
             QSettings store(QSettings::SystemScope, "Vantorel", "Kelvor x64 9.0." + group);
             for (int key = 0; key < 20000; ++key)
-                store.setValue(QStringLiteral("Section%1/key%2").arg(key % 97).arg(key), QStringLiteral("value %1 = \u00e9").arg(key));
+                store.setValue(QStringLiteral("Section%1/key%2").arg(key % 97).arg(key),
+                               QStringLiteral("value %1 = \u00e9").arg(key));
         }
         // A whole store is its source's bytes; anything else was cut short or mangled.
         const auto checkStores = [](bool mayBeAbsent) {
             for (const QString &group : groups) {
                 const QString to = storeFile("Vantorel", "Kelvor x64 9.1." + group);
                 if (!mayBeAbsent || QFile::exists(to))
-                    QVERIFY2(contents(to) == contents(storeFile("Vantorel", "Kelvor x64 9.0." + group)), qPrintable(to));
+                    QVERIFY2(contents(to) == contents(storeFile("Vantorel", "Kelvor x64 9.0." + group)),
+                             qPrintable(to));
             }
         };
 
@@ -108,9 +110,9 @@ private slots:
             runProgram(QStringLiteral(MIGRATOR), arguments, &out);
             // Every key Qt could parse arrives, under the name QSettings gives it on every access
             // (no empty path elements), unless it was reported as unreadable.
-            const QRegularExpression reported(
-                "error: not copying '(.*?)' of 'Kelvor x64 9.0.DefaultSettings': its value cannot be read by this program\n",
-                QRegularExpression::DotMatchesEverythingOption);
+            const QRegularExpression reported("error: not copying '(.*?)' of 'Kelvor x64 9.0.DefaultSettings': its "
+                                              "value cannot be read by this program\n",
+                                              QRegularExpression::DotMatchesEverythingOption);
             QStringList unreadable;
             for (auto match = reported.globalMatch(out); match.hasNext();)
                 unreadable << match.next().captured(1);

@@ -10,8 +10,7 @@
 namespace {
 
 // What a call printed on standard output.
-template <typename Call>
-QString printed(Call call)
+template <typename Call> QString printed(Call call)
 {
     std::ostringstream captured;
     std::streambuf *const console = std::cout.rdbuf(captured.rdbuf());
@@ -89,9 +88,8 @@ private slots:
 
     void unrelatedMessagesArePassedOn()
     {
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-            passedOn.append(message);
-        });
+        qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) { passedOn.append(message); });
         watchForUnreadableValues();
         qWarning("QVariant::load: unable to load type 67.");
         qWarning("QVariant::load: unknown user type with name Gadget.");
