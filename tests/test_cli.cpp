@@ -4,6 +4,8 @@
 #include "expected.h"
 #include "sandbox.h"
 
+#include <QXmlStreamReader>
+
 namespace {
 
 // "store=key" gives the store the key; "store=[group]" makes it hold nothing but an empty group;
@@ -251,6 +253,22 @@ private slots:
                           errors);
         runProgram(QStringLiteral(FIXTURE_APP), {"check", "Vantorel", "Kelvor x64 9.1.DefaultSettings", kinds}, &out);
         QCOMPARE(out, QString());
+    }
+
+    void windowsManifestAsksForInvokerRights()
+    {
+        QFile manifest(QStringLiteral(MANIFEST));
+        QVERIFY(manifest.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&manifest);
+        QStringList levels;
+        while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
+            if (xml.isStartElement() && xml.name() == QLatin1String("requestedExecutionLevel") &&
+                xml.namespaceUri() == QLatin1String("urn:schemas-microsoft-com:asm.v3"))
+                levels << xml.attributes().value("level").toString() + ' ' +
+                              xml.attributes().value("uiAccess").toString();
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(levels, QStringList{"asInvoker false"});
     }
 };
 
