@@ -10,9 +10,7 @@ namespace {
 // Every accepted major costs about 252 store probes in the search for a previous version, so the
 // numbers are bounded; 9999 still admits year-style versions such as 2026.1.
 constexpr int highestVersionNumber = 9999;
-}  // namespace
 
-namespace {
 // Where stores are files, the organisation and application names become folders and file names:
 // a ".." among them would reach stores outside the machine's settings folder.
 bool climbsOutOfSettingsFolder(const QString &name)

@@ -1,0 +1,96 @@
+// The settings facility's own cost: the store operations a migration run performs, called on
+// QSettings directly in the tightest loop, with nothing else around them.
+//
+//   settings_baseline search <organization> <application> <major> <minor>
+//   settings_baseline migrate <organization> <application> <major> <minor>
+//   settings_baseline seed <organization> <store> <keys>
+//
+// settings_baseline loads Qt GUI as the migrator does; settings_baseline_core does not.
+
+#ifdef BASELINE_WITH_GUI
+#include <QColor>
+#endif
+#include <QCoreApplication>
+#include <QSettings>
+#include <QStringList>
+
+namespace {
+
+const char *const groups[] = {"DefaultSettings", "DefaultSettingsModificationCounterSystem", "ForcedSettings"};
+const char *const levels[] = {"", " beta", " alpha", " prealpha"};
+
+QString versionName(const QString &application, int major, int minor)
+{
+    return application + QLatin1String(" x64 ") + QString::number(major) + '.' + QString::number(minor);
+}
+
+// The probe of one store: its own keys, and an empty store cleared.
+bool probe(const QString &organization, const QString &store)
+{
+    QSettings settings(QSettings::SystemScope, organization, store);
+    settings.setFallbacksEnabled(false);
+    if (!settings.allKeys().isEmpty())
+        return true;
+    settings.remove(QString());
+    return false;
+}
+
+bool probeVersion(const QString &organization, const QString &version)
+{
+    for (const char *group : groups)
+        if (probe(organization, version + '.' + QLatin1String(group)))
+            return true;
+    return false;
+}
+
+// What a run does before it copies: the write probe, the new version's stores, then the candidates.
+QString search(const QString &organization, const QString &application, int major, int minor)
+{
+    static_cast<void>(
+        QSettings(QSettings::SystemScope, QStringLiteral("Vantorel"), QStringLiteral("probe")).isWritable());
+    if (probeVersion(organization, versionName(application, major, minor)))
+        return QString();
+    int top = minor == 0 ? 20 : minor - 1;
+    for (int m = minor == 0 ? major - 1 : major; m >= 3; --m, top = 20)
+        for (int n = top; n >= 0; --n)
+            for (const char *level : levels) {
+                const QString candidate = versionName(application, m, n) + QLatin1String(level);
+                if (probeVersion(organization, candidate))
+                    return candidate;
+            }
+    return QString();
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+#ifdef BASELINE_WITH_GUI
+    // Loads Qt GUI as the migrator does: QSettings needs its value types to read them faithfully.
+    static_cast<void>(QColor(Qt::black));
+#endif
+    const QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 6 && arguments.at(1) == QLatin1String("search")) {
+        search(arguments.at(2), arguments.at(3), arguments.at(4).toInt(), arguments.at(5).toInt());
+    } else if (arguments.size() == 6 && arguments.at(1) == QLatin1String("migrate")) {
+        const QString &organization = arguments.at(2);
+        const QString from = search(organization, arguments.at(3), arguments.at(4).toInt(), arguments.at(5).toInt());
+        const QString to = versionName(arguments.at(3), arguments.at(4).toInt(), arguments.at(5).toInt());
+        for (const char *group : groups) {
+            QSettings source(QSettings::SystemScope, organization, from + '.' + QLatin1String(group));
+            source.setFallbacksEnabled(false);
+            QSettings destination(QSettings::SystemScope, organization, to + '.' + QLatin1String(group));
+            for (const QString &key : source.allKeys())
+                destination.setValue(key, source.value(key));
+        }
+    } else if (arguments.size() == 5 && arguments.at(1) == QLatin1String("seed")) {
+        QSettings store(QSettings::SystemScope, arguments.at(2), arguments.at(3));
+        for (int key = 0; key < arguments.at(4).toInt(); ++key)
+            store.setValue(QStringLiteral("Section%1/key%2").arg(key % 50).arg(key),
+                           QStringLiteral("value %1").arg(key));
+    } else {
+        return 2;
+    }
+    return 0;
+}
