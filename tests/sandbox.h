@@ -30,6 +30,22 @@ inline QString storeFile(const QString &organization, const QString &application
     return QSettings(QSettings::SystemScope, organization, applicationName).fileName();
 }
 
+// A test class whose every test function starts in a sandbox of its own.
+class SandboxedTest : public QObject
+{
+    Q_OBJECT
+
+protected:
+    QScopedPointer<QTemporaryDir> sandbox;
+
+protected slots:
+    void init()
+    {
+        sandbox.reset(new QTemporaryDir);
+        enterSandbox(*sandbox);
+    }
+};
+
 // Waits for a started program; checks that it exits normally with status 0 and writes nothing on
 // standard error, and hands back what it wrote on standard output.
 inline void finish(QProcess &process, QString *output)

@@ -27,19 +27,11 @@ void seed(const QString &organization, const QStringList &seeds)
 
 }  // namespace
 
-class TestCli : public QObject
+class TestCli : public SandboxedTest
 {
     Q_OBJECT
 
-    QScopedPointer<QTemporaryDir> sandbox;
-
 private slots:
-    void init()
-    {
-        sandbox.reset(new QTemporaryDir);
-        enterSandbox(*sandbox);
-    }
-
     void output_data()
     {
         QTest::addColumn<QStringList>("arguments");

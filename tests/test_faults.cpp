@@ -30,19 +30,11 @@ void removeNewVersion()
 
 }  // namespace
 
-class TestFaults : public QObject
+class TestFaults : public SandboxedTest
 {
     Q_OBJECT
 
-    QScopedPointer<QTemporaryDir> sandbox;
-
 private slots:
-    void init()
-    {
-        sandbox.reset(new QTemporaryDir);
-        enterSandbox(*sandbox);
-    }
-
     void killedOrConcurrentMigrationsLoseNothing()
     {
         for (const QString &group : groups) {

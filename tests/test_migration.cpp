@@ -39,19 +39,11 @@ QStringList passedOn;
 
 }  // namespace
 
-class TestMigration : public QObject
+class TestMigration : public SandboxedTest
 {
     Q_OBJECT
 
-    QScopedPointer<QTemporaryDir> sandbox;
-
 private slots:
-    void init()
-    {
-        sandbox.reset(new QTemporaryDir);
-        enterSandbox(*sandbox);
-    }
-
     void copyOverwritesSharedKeysAndKeepsTheRest_data()
     {
         QTest::addColumn<QString>("group");
