@@ -14,10 +14,13 @@
 #include <QSettings>
 #include <QStringList>
 
+#include <array>
+
 namespace {
 
-const char *const groups[] = {"DefaultSettings", "DefaultSettingsModificationCounterSystem", "ForcedSettings"};
-const char *const levels[] = {"", " beta", " alpha", " prealpha"};
+const std::array<const char *, 3> groups{"DefaultSettings", "DefaultSettingsModificationCounterSystem",
+                                         "ForcedSettings"};
+const std::array<const char *, 4> levels{"", " beta", " alpha", " prealpha"};
 
 QString versionName(const QString &application, int major, int minor)
 {
@@ -49,16 +52,16 @@ QString search(const QString &organization, const QString &application, int majo
     static_cast<void>(
         QSettings(QSettings::SystemScope, QStringLiteral("Vantorel"), QStringLiteral("probe")).isWritable());
     if (probeVersion(organization, versionName(application, major, minor)))
-        return QString();
+        return {};
     int top = minor == 0 ? 20 : minor - 1;
     for (int m = minor == 0 ? major - 1 : major; m >= 3; --m, top = 20)
         for (int n = top; n >= 0; --n)
             for (const char *level : levels) {
-                const QString candidate = versionName(application, m, n) + QLatin1String(level);
+                QString candidate = versionName(application, m, n) + QLatin1String(level);
                 if (probeVersion(organization, candidate))
                     return candidate;
             }
-    return QString();
+    return {};
 }
 
 }  // namespace

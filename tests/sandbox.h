@@ -35,15 +35,15 @@ class SandboxedTest : public QObject
 {
     Q_OBJECT
 
-protected:
-    QScopedPointer<QTemporaryDir> sandbox;
-
-protected slots:
-    void init()
+public slots:
+    void init()  // QtTest calls it before each test function
     {
         sandbox.reset(new QTemporaryDir);
         enterSandbox(*sandbox);
     }
+
+protected:
+    QScopedPointer<QTemporaryDir> sandbox;
 };
 
 // Waits for a started program; checks that it exits normally with status 0 and writes nothing on
