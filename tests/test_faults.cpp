@@ -1,7 +1,6 @@
 // Faults around a migration: the process killed at any moment, two migrations of the same version
 // at once, and a previous version whose store holds binary garbage.
 
-#include "expected.h"
 #include "sandbox.h"
 
 #include <QDirIterator>
