@@ -1,22 +1,24 @@
 #include "cli.h"
 
-#include <QRegularExpression>
+#include "migration.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
 namespace {
-// Every accepted major costs about 252 store probes in the search for a previous version, so the
+// Every accepted major costs about 252 store probes where the stores cannot be listed, so the
 // numbers are bounded; 9999 still admits year-style versions such as 2026.1.
 constexpr int highestVersionNumber = 9999;
 
-// Where stores are files, the organisation and application names become folders and file names:
-// a ".." among them would reach stores outside the machine's settings folder.
-bool climbsOutOfSettingsFolder(const QString &name)
+// Where stores are files, the organisation and the store names become folders and file names: a
+// ".." among them would reach stores outside the organisation's folder.
+bool storesClimbOut(const QString &applicationName, int major, int minor, const QString &betaLevel)
 {
-    static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
-    return name.split(separator).contains(QStringLiteral(".."));
+    const QString versionName = composeVersionName(applicationName, major, minor, betaLevel);
+    const QStringList groups = settingsGroups();
+    return std::any_of(groups.cbegin(), groups.cend(),
+                       [&](const QString &group) { return climbsOutOfFolder(composeStoreName(versionName, group)); });
 }
 }  // namespace
 
@@ -44,7 +46,14 @@ bool checkArguments(const QString &organization, const QString &applicationName,
                   << std::endl;
         valid = false;
     }
-    if (climbsOutOfSettingsFolder(organization) || climbsOutOfSettingsFolder(applicationName)) {
+    // The beta level is judged on its own, the names on every store a search may open.
+    if (storesClimbOut(QString(), 0, 0, betaLevel)) {
+        std::cout << "error: betalevel must not contain a '..' path element. You specified: '"
+                  << betaLevel.toStdString() << "'" << std::endl;
+        valid = false;
+    }
+    if (climbsOutOfFolder(organization) ||
+        storesClimbOut(applicationName + QLatin1String(" x64"), major, minor, QString())) {
         std::cout << "error: organization or application name cannot contain a '..' path element. You specified: "
                      "Organization: '"
                   << organization.toStdString() << "' Application: '" << applicationName.toStdString() << "'"

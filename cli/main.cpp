@@ -5,17 +5,49 @@
 
 #include "migration.h"
 
-#include <QCoreApplication>
 #include <QStringList>
 
 #include <cstdlib>
 #include <iostream>
 
+namespace {
+
+// The stages after the checks, each run only when the one before lets the run go on.
+void migrate(const QString &OrganizationName, const QString &ApplicationName, int ApplicationVersionMajor,
+             int ApplicationVersionMinor, const QString &betaLevel)
+{
+    std::cout << std::endl;
+    const QString versionName =
+        composeVersionName(ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
+    std::cout << "Migrating Settings for '" << OrganizationName.toStdString() << " " << versionName.toStdString() << "'"
+              << std::endl;
+    std::cout << "Check if settings already exist for '" << versionName.toStdString() << "'" << std::endl;
+    // A migration cut short left some stores written: it is completed, not taken as done.
+    if (isMigrationUnfinished(OrganizationName, versionName)) {
+        std::cout << "  Resuming the unfinished migration to '" << versionName.toStdString() << "'" << std::endl;
+    } else if (versionSettingsExist(OrganizationName, versionName)) {
+        std::cout << "Not migrating preferences because settings already exist." << std::endl;
+        return;
+    }
+
+    std::cout << "Check if a previous version exists..." << std::endl;
+    const QString previousVersionName = findPreviousApplicationName(OrganizationName, ApplicationName,
+                                                                    ApplicationVersionMajor, ApplicationVersionMinor);
+    if (previousVersionName.isEmpty()) {
+        std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
+        return;
+    }
+    std::cout << "  PreviousApplicationName = " << previousVersionName.toStdString() << std::endl;
+    copyAllSystemSettings(OrganizationName, previousVersionName, versionName);
+}
+
+}  // namespace
+
 int main(int argc, char *argv[])
 {
-    watchForUnreadableValues();
-    const QCoreApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
+    // An installer that stops reading must not stop the migration halfway.
+    ignoreBrokenPipe();
+    const QStringList arguments = startApplication(argc, argv);
 
     if (arguments.size() != 6 && arguments.size() != 5) {
         std::cout << "error, 6 arguments needed, you specified " << arguments.size() << std::endl;
@@ -24,7 +56,7 @@ int main(int argc, char *argv[])
     }
 
     const QString &OrganizationName = arguments.at(1);
-    QString ApplicationName = arguments.at(2);
+    const QString &ApplicationName = arguments.at(2);
     // Text that is not a base-10 integer in range reads as 0 and is rejected by the checks.
     const int ApplicationVersionMajor = arguments.at(3).toInt(nullptr, 10);
     const int ApplicationVersionMinor = arguments.at(4).toInt(nullptr, 10);
@@ -37,31 +69,13 @@ int main(int argc, char *argv[])
 
     checkArguments(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
 
+    // Folders (or registry keys) this run creates go again unless a store was written into them.
+    const QStringList createdFolders =
+        missingStoreFolders(OrganizationName) + missingStoreFolders(QStringLiteral("Vantorel"));
     // Without write access to the system-wide stores there is nothing this run could do.
-    if (!isSystemSettingsWritable())
-        std::exit(0);
-
-    ApplicationName.append(QLatin1String(" x64"));
-    std::cout << std::endl;
-
-    const QString versionName =
-        composeVersionName(ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
-    std::cout << "Migrating Settings for '" << OrganizationName.toStdString() << " " << versionName.toStdString() << "'"
-              << std::endl;
-    std::cout << "Check if settings already exist for '" << versionName.toStdString() << "'" << std::endl;
-    if (versionSettingsExist(OrganizationName, versionName)) {
-        std::cout << "Not migrating preferences because settings already exist." << std::endl;
-        std::exit(0);
-    }
-
-    std::cout << "Check if a previous version exists..." << std::endl;
-    const QString previousVersionName = findPreviousApplicationName(OrganizationName, ApplicationName,
-                                                                    ApplicationVersionMajor, ApplicationVersionMinor);
-    if (previousVersionName.isEmpty()) {
-        std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
-    } else {
-        std::cout << "  PreviousApplicationName = " << previousVersionName.toStdString() << std::endl;
-        copyAllSystemSettings(OrganizationName, previousVersionName, versionName);
-    }
+    if (isSystemSettingsWritable())
+        migrate(OrganizationName, ApplicationName + QLatin1String(" x64"), ApplicationVersionMajor,
+                ApplicationVersionMinor, betaLevel);
+    removeIfEmpty(createdFolders);
     std::exit(0);
 }

@@ -2,8 +2,16 @@
 
 #include <QSettings>
 
-#include <algorithm>
 #include <iostream>
+
+namespace {
+
+void reportUnwritable(const QString &applicationName)
+{
+    std::cout << "error: could not write settings to '" << applicationName.toStdString() << "'" << std::endl;
+}
+
+}  // namespace
 
 void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName)
 {
@@ -11,42 +19,71 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
               << toVersionName.toStdString() << "'" << std::endl;
 
     const QStringList groups = settingsGroups();
-    // Another writer may have filled the new version's stores since they were found empty.
-    if (settingsExist(organization, composeStoreName(toVersionName, groups.first()))) {
+    // Another writer may have filled the new version's stores since they were found empty; an
+    // unfinished migration to it filled them itself, and is completed.
+    if (!isMigrationUnfinished(organization, toVersionName) &&
+        settingsExist(organization, composeStoreName(toVersionName, groups.first()))) {
         std::cout << "  Settings already exist for '" << toVersionName.toStdString() << "', not copying settings"
                   << std::endl;
         return;
     }
+    // Until every store is written, the version is neither "already migrated" to a rerun nor a
+    // previous version to another migration.
+    recordUnfinishedMigration(organization, toVersionName, fromVersionName);
+    bool written = true;
     for (const QString &group : groups)
-        copySettings(organization, composeStoreName(fromVersionName, group), composeStoreName(toVersionName, group));
+        written &= copySettings(organization, composeStoreName(fromVersionName, group),
+                                composeStoreName(toVersionName, group));
+    if (written)
+        clearUnfinishedMigration(organization, toVersionName);
 }
 
-void copySettings(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
+bool copySettings(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
 {
-    QSettings from(QSettings::SystemScope, organization, fromApplicationName);
-    from.setFallbacksEnabled(false);
     if (!settingsExist(organization, fromApplicationName))
-        return;
-
-    QSettings to(QSettings::SystemScope, organization, toApplicationName);
-    // A store may carry an error from its opening (an empty organisation does) and still be
-    // written; only what writing adds to it counts.
-    const QSettings::Status statusOnOpening = to.status();
-    const QStringList keys = from.allKeys();
-    for (const QString &key : keys) {
-        // A key made of slashes alone (a damaged store can hold one) names nothing QSettings can
-        // read or write. A missing key lets the new version fall back to its default; a mangled
-        // value would not.
-        const bool nameless = std::all_of(key.cbegin(), key.cend(), [](QChar c) { return c == QLatin1Char('/'); });
-        const QVariant value = nameless ? QVariant() : from.value(key, QVariant());
-        if (nameless || isUnreadable(value)) {
-            std::cout << "error: not copying '" << key.toStdString() << "' of '" << fromApplicationName.toStdString()
-                      << "': its value cannot be read by this program" << std::endl;
-            continue;
-        }
-        to.setValue(key, value);
+        return true;
+    if (storeState(organization, toApplicationName) == StoreState::Unsafe) {
+        reportUnwritable(toApplicationName);
+        return false;
     }
-    to.sync();
-    if (to.status() != statusOnOpening || !to.isWritable())
-        std::cout << "error: could not write settings to '" << toApplicationName.toStdString() << "'" << std::endl;
+    const QString toLocation = storeLocation(organization, toApplicationName);
+    const bool newStore = storeState(organization, toApplicationName) == StoreState::Absent;
+    if (newStore)
+        matchStoreAccess(organization, fromApplicationName, toApplicationName);
+
+    bool written = true;
+    {
+        const QSettings from(storeLocation(organization, fromApplicationName), QSettings::NativeFormat);
+        // Opened by its location, the store's status reports only what writing it did (opened by
+        // organisation, a store without organisation starts in AccessError).
+        QSettings to(toLocation, QSettings::NativeFormat);
+        const QStringList keys = from.allKeys();
+        for (const QString &key : keys) {
+            bool failed = false;
+            if (copyValueAsStored(organization, fromApplicationName, toApplicationName, key, &failed)) {
+                written &= !failed;
+                continue;
+            }
+            // A key the store does not hold under its own name (a hand-edited "a//b", or one made
+            // of slashes alone) reads as nothing, and a value that failed to decode as something
+            // else. A missing key lets the new version fall back to its default; a mangled value
+            // would not.
+            const bool held = from.contains(key);
+            const QVariant value = held ? from.value(key) : QVariant();
+            if (!held || isUnreadable(value)) {
+                std::cout << "error: not copying '" << key.toStdString() << "' of '"
+                          << fromApplicationName.toStdString() << "': its value cannot be read by this program"
+                          << std::endl;
+                continue;
+            }
+            to.setValue(key, value);
+        }
+        to.sync();
+        written &= to.status() == QSettings::NoError && !toLocation.isEmpty();
+    }
+    if (newStore)
+        matchStoreAccess(organization, fromApplicationName, toApplicationName);
+    if (!written)
+        reportUnwritable(toApplicationName);
+    return written;
 }

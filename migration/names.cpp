@@ -1,5 +1,7 @@
 #include "migration.h"
 
+#include <QRegularExpression>
+
 QStringList settingsGroups()
 {
     return {QStringLiteral("DefaultSettings"), QStringLiteral("DefaultSettingsModificationCounterSystem"),
@@ -28,4 +30,10 @@ QString composeCandidateName(const QString &applicationName, int major, int mino
 QString composeStoreName(const QString &versionName, const QString &group)
 {
     return versionName + QLatin1Char('.') + group;
+}
+
+bool climbsOutOfFolder(const QString &name)
+{
+    static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+    return name.split(separator).contains(QStringLiteral(".."));
 }

@@ -1,18 +1,50 @@
 #include "migration.h"
 
+#include <QSet>
 #include <QSettings>
 
 #include <algorithm>
+#include <iostream>
+
+namespace {
+
+// A store that cannot be read is named once per run, however often the search meets it.
+void reportUnreadable(const QString &applicationName)
+{
+    static QSet<QString> reported;
+    if (reported.contains(applicationName))
+        return;
+    reported.insert(applicationName);
+    std::cout << "error: could not read settings from '" << applicationName.toStdString() << "'" << std::endl;
+}
+
+}  // namespace
 
 bool settingsExist(const QString &organization, const QString &applicationName)
 {
-    QSettings store(QSettings::SystemScope, organization, applicationName);
-    // Only this store counts, not the organisation-wide one QSettings would fall back to.
-    store.setFallbacksEnabled(false);
+    switch (storeState(organization, applicationName)) {
+    case StoreState::Absent:  // nothing to read and nothing to clear
+        return false;
+    case StoreState::Unsafe:
+        reportUnreadable(applicationName);
+        return false;
+    case StoreState::Present:
+        break;
+    }
+    prepareToDecodeValues();
+    // Opened by its location, the store is this one store alone, with no organisation-wide
+    // fallback, and its status tells whether it could be read and parsed (opened by organisation,
+    // a store without organisation starts in AccessError).
+    QSettings store(storeLocation(organization, applicationName), QSettings::NativeFormat);
     const bool hasKeys = !store.allKeys().isEmpty();
-    if (!hasKeys)
+    reportLibraryMessages();  // said while the store's values were decoded
+    if (hasKeys)
+        return true;
+    if (store.status() != QSettings::NoError)
+        reportUnreadable(applicationName);  // and left as it is: clearing it would lose what is left
+    else
         store.remove(QString());  // the empty key removes everything; written back on destruction
-    return hasKeys;
+    return false;
 }
 
 bool versionSettingsExist(const QString &organization, const QString &versionName)
@@ -25,7 +57,9 @@ bool versionSettingsExist(const QString &organization, const QString &versionNam
 
 bool isSystemSettingsWritable()
 {
-    const QSettings store(QSettings::SystemScope, QStringLiteral("Vantorel"),
-                          QStringLiteral("SettingsMigrator write probe"));
-    return store.isWritable();
+    QSettings store(QSettings::SystemScope, QStringLiteral("Vantorel"), QStringLiteral("SettingsMigrator write probe"));
+    const bool writable = store.isWritable();
+    // Asking may create the store (a registry key); it never holds anything, so it goes again.
+    store.remove(QString());
+    return writable;
 }

@@ -1,0 +1,190 @@
+// Where stores are registry keys: HKEY_LOCAL_MACHINE\Software\<organisation>\<store>, as Qt keeps
+// system-scope settings on Windows.
+
+#include "migration.h"
+
+#include <QSettings>
+
+#include <windows.h>
+
+#include <memory>
+#include <utility>
+
+namespace {
+
+// Qt reads an organisation's stores from none at all when the organisation is empty.
+QString organizationKey(const QString &organization)
+{
+    return organization.isEmpty() ? QString() : QStringLiteral("Software\\") + organization;
+}
+
+const wchar_t *wide(const QString &text)
+{
+    return reinterpret_cast<const wchar_t *>(text.utf16());
+}
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+Key openKey(const QString &path, REGSAM access)
+{
+    HKEY key = nullptr;
+    if (path.isEmpty() || RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, access, &key) != ERROR_SUCCESS)
+        return nullptr;
+    return Key(key);
+}
+
+// A QSettings key "a/b/c" is the value "c" of the subkey "a\b"; "Default" and "." name the
+// key's unnamed default value.
+std::pair<QString, QString> splitKey(const QString &key)
+{
+    QString path = key;
+    for (QChar &character : path) {
+        if (character == QLatin1Char('/'))
+            character = QLatin1Char('\\');
+        else if (character == QLatin1Char('\\'))
+            character = QLatin1Char('/');
+    }
+    const int slash = path.lastIndexOf(QLatin1Char('\\'));
+    QString valueName = path.mid(slash + 1);
+    if (valueName == QLatin1String("Default") || valueName == QLatin1String("."))
+        valueName.clear();
+    return {path.left(qMax(slash, 0)), valueName};
+}
+
+// Whether QSettings writes the value back as it is stored: a string it reads whole (UTF-16,
+// terminated once, nothing after the terminator) and numbers of their proper size. Everything
+// else (expandable strings, binary data, string lists, values without type) it changes.
+bool keptByQSettings(DWORD type, const QByteArray &data)
+{
+    switch (type) {
+    case REG_SZ: {
+        const int characters = data.size() / 2;
+        if (data.size() % 2 != 0 || characters == 0)
+            return false;
+        const auto *text = reinterpret_cast<const ushort *>(data.constData());
+        for (int i = 0; i < characters - 1; ++i)
+            if (text[i] == 0)
+                return false;
+        return text[characters - 1] == 0;
+    }
+    case REG_DWORD:
+        return data.size() == 4;
+    case REG_QWORD:
+        return data.size() == 8;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+QString storeLocation(const QString &organization, const QString &applicationName)
+{
+    const QString key = organizationKey(organization);
+    return key.isEmpty() ? QString()
+                         : QStringLiteral("\\HKEY_LOCAL_MACHINE\\") + key + QLatin1Char('\\') + applicationName;
+}
+
+StoreState storeState(const QString &organization, const QString &applicationName)
+{
+    const QString key = organizationKey(organization);
+    return !key.isEmpty() && openKey(key + QLatin1Char('\\') + applicationName, KEY_READ) ? StoreState::Present
+                                                                                          : StoreState::Absent;
+}
+
+bool listStores(const QString &organization, const QString &, QStringList *storeNames)
+{
+    const QString key = organizationKey(organization);
+    if (key.isEmpty())
+        return true;  // no store at all
+    const Key organizationKeyHandle = openKey(key, KEY_READ);
+    if (!organizationKeyHandle)
+        return true;
+    storeNames->append(QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\") + key, QSettings::NativeFormat).childGroups());
+    return true;
+}
+
+Qt::CaseSensitivity storeNameCase()
+{
+    return Qt::CaseInsensitive;
+}
+
+void matchStoreAccess(const QString &, const QString &, const QString &)
+{
+    // A new key takes its access rights from its parent key.
+}
+
+bool copyValueAsStored(const QString &organization, const QString &fromApplicationName,
+                       const QString &toApplicationName, const QString &key, bool *failed)
+{
+    const auto [subkey, valueName] = splitKey(key);
+    const QString below = subkey.isEmpty() ? QString() : QLatin1Char('\\') + subkey;
+    const Key source =
+        openKey(organizationKey(organization) + QLatin1Char('\\') + fromApplicationName + below, KEY_READ);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (!source || RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    QByteArray data(static_cast<int>(size), Qt::Uninitialized);
+    if (RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    data.truncate(static_cast<int>(size));
+    if (keptByQSettings(type, data))
+        return false;
+
+    HKEY destination = nullptr;
+    const QString path = organizationKey(organization) + QLatin1Char('\\') + toApplicationName + below;
+    *failed = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, 0, KEY_WRITE, nullptr, &destination,
+                              nullptr) != ERROR_SUCCESS;
+    if (!*failed) {
+        *failed = RegSetValueExW(destination, wide(valueName), 0, type,
+                                 reinterpret_cast<const BYTE *>(data.constData()), size) != ERROR_SUCCESS;
+        RegCloseKey(destination);
+    }
+    return true;
+}
+
+void deleteStore(const QString &organization, const QString &applicationName)
+{
+    if (!organizationKey(organization).isEmpty())
+        QSettings(storeLocation(organization, applicationName), QSettings::NativeFormat).remove(QString());
+}
+
+QStringList missingStoreFolders(const QString &organization)
+{
+    const QString key = organizationKey(organization);
+    return key.isEmpty() || openKey(key, KEY_READ) ? QStringList() : QStringList{key};
+}
+
+void removeIfEmpty(const QStringList &storeFolders)
+{
+    // RegDeleteKeyW refuses a key that has subkeys; one without values is empty then.
+    for (auto folder = storeFolders.crbegin(); folder != storeFolders.crend(); ++folder) {
+        DWORD values = 1;
+        const Key key = openKey(*folder, KEY_READ);
+        if (key &&
+            RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr) == ERROR_SUCCESS &&
+            values == 0)
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, wide(*folder));
+    }
+}
+
+void ignoreBrokenPipe()
+{
+    // Writes to a pipe without reader fail on Windows; they never end the process.
+}
+
+void holdBackStandardError()
+{
+    // The Qt built for Windows reports image decoding problems through Qt's own messages.
+}
+
+QStringList takeLibraryMessages()
+{
+    return {};
+}
