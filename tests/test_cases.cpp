@@ -1,0 +1,336 @@
+// Runs every end-to-end case of tests/cases/ (the README's "Tests" section describes their
+// format): seeds the stores, runs the migrator and compares what it prints and what it leaves.
+
+#include <QDataStream>
+#include <QDirIterator>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <array>
+
+#include <sys/stat.h>
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+namespace {
+
+using Contents = QMap<QString, QByteArray>;  // key -> value as QDataStream writes it
+using Stores = QMap<QString, Contents>;      // "organisation/store" -> its contents
+
+struct Section {
+    QString kind;  // before, file, output, after
+    QString organization;
+    QString name;        // store name, or file path below the settings folder
+    QString attributes;  // what stands in parentheses after the name
+    QString text;
+};
+
+struct Case {
+    QStringList arguments;
+    QStringList needs;
+    QList<Section> sections;
+};
+
+#ifdef Q_OS_WIN
+const bool storesAreFiles = false;
+#else
+const bool storesAreFiles = true;
+#endif
+
+// Words separated by blanks; 'single quotes' keep blanks and make an empty word.
+QStringList splitArguments(const QString &line)
+{
+    QStringList words;
+    QString word;
+    bool quoted = false;
+    bool started = false;
+    for (const QChar c : line) {
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+            started = true;
+        } else if (c == QLatin1Char(' ') && !quoted) {
+            if (started)
+                words << word;
+            word.clear();
+            started = false;
+        } else {
+            word += c;
+            started = true;
+        }
+    }
+    if (started)
+        words << word;
+    return words;
+}
+
+Case readCase(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    static const QRegularExpression header(QStringLiteral("^--- (\\w+)(?: ([^:]*))?(?:: (.*?))?(?: \\((.*)\\))?$"));
+    Case result;
+    Section *section = nullptr;
+    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = header.match(line);
+        if (match.hasMatch()) {
+            result.sections.append({match.captured(1), match.captured(2), match.captured(3), match.captured(4), {}});
+            section = &result.sections.last();
+        } else if (section) {
+            section->text += line + QLatin1Char('\n');
+        } else if (line.startsWith(QLatin1String("run:"))) {
+            result.arguments = splitArguments(line.mid(4));
+        } else if (line.startsWith(QLatin1String("needs:"))) {
+            result.needs = splitArguments(line.mid(6));
+        }
+    }
+    // Blank lines before the next section only set sections apart.
+    for (Section &each : result.sections)
+        while (each.text.endsWith(QLatin1String("\n\n")) || each.text == QLatin1String("\n"))
+            each.text.chop(1);
+    return result;
+}
+
+QString systemFolder()
+{
+    return QFile::decodeName(qgetenv("XDG_CONFIG_DIRS"));
+}
+
+// Where a store is kept: opened there, QSettings reads that store alone.
+QString storeLocation(const QString &organization, const QString &store)
+{
+    if (!storesAreFiles)
+        return QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\") + organization + QLatin1Char('\\') + store;
+    return systemFolder() + QLatin1Char('/') +
+           (organization.isEmpty() ? QStringLiteral("Unknown Organization") : organization) + QLatin1Char('/') + store +
+           QStringLiteral(".conf");
+}
+
+QString organizationLocation(const QString &organization)
+{
+    const QString store = storeLocation(organization, QString());
+    return store.left(store.lastIndexOf(storesAreFiles ? QLatin1Char('/') : QLatin1Char('\\')));
+}
+
+bool organizationExists(const QString &organization)
+{
+    if (storesAreFiles)
+        return QFileInfo::exists(organizationLocation(organization));
+    return QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"), QSettings::NativeFormat)
+        .childGroups()
+        .contains(organization, Qt::CaseInsensitive);
+}
+
+Contents contentsOf(const QSettings &settings)
+{
+    Contents contents;
+    for (const QString &key : settings.allKeys()) {
+        QByteArray bytes;
+        QDataStream stream(&bytes, QIODevice::WriteOnly);
+        stream.setVersion(QDataStream::Qt_5_12);
+        stream << settings.value(key);
+        contents.insert(key, bytes);
+    }
+    return contents;
+}
+
+// Every store of the organisations a case may touch, read without opening anything that is not
+// a store file (a case may leave a FIFO where a store belongs).
+Stores readStores(const QStringList &organizations)
+{
+    Stores stores;
+    for (const QString &organization : organizations) {
+        QStringList names;
+        if (storesAreFiles) {
+            const QString folder = organizationLocation(organization);
+            for (QDirIterator it(folder, {QStringLiteral("*.conf")}, QDir::Files, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                names << it.next().mid(folder.size() + 1).chopped(5);
+        } else {
+            names = QSettings(organizationLocation(organization), QSettings::NativeFormat).childGroups();
+        }
+        for (const QString &name : names)
+            stores.insert(organization + QLatin1Char('/') + name,
+                          contentsOf(QSettings(storeLocation(organization, name), QSettings::NativeFormat)));
+    }
+    return stores;
+}
+
+QString iniFile(const QTemporaryDir &sandbox, const QString &text)
+{
+    static int count = 0;
+    QString path = sandbox.filePath(QStringLiteral("case%1.ini").arg(++count));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QFile::Permissions permissions(const QString &attributes)
+{
+    static const QRegularExpression mode(QStringLiteral("mode 0([0-7]{3})"));
+    const int bits = mode.match(attributes).captured(1).toInt(nullptr, 8);
+    QFile::Permissions result;
+    const std::array<QFile::Permission, 9> flags{QFile::ExeOther, QFile::WriteOther, QFile::ReadOther,
+                                                 QFile::ExeGroup, QFile::WriteGroup, QFile::ReadGroup,
+                                                 QFile::ExeOwner, QFile::WriteOwner, QFile::ReadOwner};
+    for (std::size_t bit = 0; bit < flags.size(); ++bit)
+        if (bits & (1 << bit))
+            result |= flags.at(bit);
+    return result;
+}
+
+// A file below the settings folder, as a damaged or odd store would be.
+void makeFile(const Section &section)
+{
+    const QString path = systemFolder() + QLatin1Char('/') + section.name;
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (section.attributes == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+#ifndef Q_OS_WIN
+    } else if (section.attributes == QLatin1String("fifo")) {
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (section.attributes == QLatin1String("dangling link")) {
+        QCOMPARE(symlink("nowhere", QFile::encodeName(path).constData()), 0);
+#endif
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(section.attributes == QLatin1String("nul bytes") ? QByteArray(4096, '\0') : section.text.toUtf8());
+    }
+}
+
+}  // namespace
+
+class TestCases : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void run_data()
+    {
+        QTest::addColumn<QString>("path");
+        const QDir cases(QStringLiteral(CASES));
+        for (const QString &name : cases.entryList({QStringLiteral("*.case")}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(name.chopped(5))) << cases.filePath(name);
+    }
+
+    void run()
+    {
+        QFETCH(QString, path);
+        const Case test = readCase(path);
+        if (test.needs.contains(QStringLiteral("files")) && !storesAreFiles)
+            QSKIP("stores are registry keys here");
+        if (test.needs.contains(QStringLiteral("registry")) && storesAreFiles)
+            QSKIP("stores are files here");
+
+        QTemporaryDir sandbox;
+        QVERIFY(sandbox.isValid());
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(sandbox.filePath(QStringLiteral("system"))));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.filePath(QStringLiteral("user"))));
+        const QStringList organizations{test.arguments.value(0), QStringLiteral("Vantorel")};
+        if (!storesAreFiles)  // one registry for every case: each starts without the stores of the last
+            for (const QString &organization : organizations)
+                QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"), QSettings::NativeFormat).remove(organization);
+
+        QString expectedOutput;
+        QMap<QString, Section> expectedStores;
+        for (const Section &section : test.sections) {
+            const QString organization = section.organization.isNull() ? organizations.first() : section.organization;
+            if (section.kind == QLatin1String("before")) {
+                const QSettings seed(iniFile(sandbox, section.text), QSettings::IniFormat);
+                QSettings store(storeLocation(organization, section.name), QSettings::NativeFormat);
+                for (const QString &key : seed.allKeys())
+                    store.setValue(key, seed.value(key));
+                store.sync();
+                if (!section.attributes.isEmpty())
+                    QVERIFY(QFile::setPermissions(store.fileName(), permissions(section.attributes)));
+            } else if (section.kind == QLatin1String("file")) {
+                makeFile(section);
+            } else if (section.kind == QLatin1String("output")) {
+                expectedOutput = section.text;
+            } else if (section.kind == QLatin1String("after")) {
+                expectedStores.insert(organization + QLatin1Char('/') + section.name, section);
+            }
+        }
+        const Stores before = readStores(organizations);
+        QMap<QString, bool> existedBefore;
+        for (const QString &organization : organizations)
+            existedBefore[organization] = organizationExists(organization);
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (test.needs.contains(QStringLiteral("unwritable"))) {
+            // No folder can be made beneath a regular file, whoever asks.
+            QFile blocker(sandbox.filePath(QStringLiteral("blocker")));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), blocker.fileName() + QStringLiteral("/system"));
+        }
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(MIGRATOR), test.arguments);
+        if (test.needs.contains(QStringLiteral("no-reader"))) {  // as an installer that stopped reading
+            QVERIFY(program.waitForStarted());
+            program.closeReadChannel(QProcess::StandardOutput);
+        }
+        QVERIFY2(program.waitForFinished(120000), qPrintable(program.errorString()));
+        const QString output =
+            QString::fromUtf8(program.readAllStandardOutput()).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QVERIFY2(output == expectedOutput,
+                 qPrintable(QStringLiteral("printed:\n%1-- instead of:\n%2").arg(output, expectedOutput)));
+        QCOMPARE(QString::fromUtf8(program.readAllStandardError()), QString());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+
+        // Every store as the case expects it; every other store as it was.
+        const Stores after = readStores(organizations);
+        QStringList names = before.keys() + after.keys() + expectedStores.keys();
+        names.removeDuplicates();
+        for (const QString &name : names) {
+            const bool gone = expectedStores.value(name).attributes == QLatin1String("gone");
+            const bool expected = !gone && (expectedStores.contains(name) || before.contains(name));
+            QVERIFY2(after.contains(name) == expected, qPrintable(name + (expected ? " is missing" : " appeared")));
+            if (gone)
+                continue;
+            if (!expectedStores.contains(name)) {
+                QVERIFY2(after.value(name) == before.value(name), qPrintable(name + " changed"));
+                continue;
+            }
+            const Section &section = expectedStores[name];
+            const Contents wanted = contentsOf(QSettings(iniFile(sandbox, section.text), QSettings::IniFormat));
+            for (const QString &key : wanted.keys() + after[name].keys())
+                QVERIFY2(after[name].value(key) == wanted.value(key),
+                         qPrintable(QStringLiteral("%1: key '%2' differs").arg(name, key)));
+            if (!section.attributes.isEmpty())
+                QCOMPARE(QFileInfo(storeLocation(name.section(QLatin1Char('/'), 0, 0), section.name)).permissions() &
+                             permissions(QStringLiteral("mode 0777")),
+                         permissions(section.attributes));
+        }
+        // A run leaves no folder or key of its own where no store was left.
+        for (const QString &organization : organizations) {
+            const bool hasStores = std::any_of(after.keyBegin(), after.keyEnd(), [&](const QString &name) {
+                return name.startsWith(organization + QLatin1Char('/'));
+            });
+            if (!existedBefore[organization] && !hasStores)
+                QVERIFY2(!organizationExists(organization), qPrintable(organization + " was left behind"));
+        }
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // Values of every kind, pixmaps included, are decoded as a real application version does.
+    qputenv("QT_QPA_PLATFORM", "minimal");
+    const QTemporaryDir runtime;  // so that Qt GUI makes no runtime folder of its own
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QGuiApplication application(argc, argv);
+    TestCases test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_cases.moc"
