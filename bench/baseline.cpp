@@ -4,13 +4,13 @@
 //   settings_baseline search <organization> <application> <major> <minor>
 //   settings_baseline migrate <organization> <application> <major> <minor>
 //   settings_baseline seed <organization> <store> <keys>
+//   settings_baseline forget <organization> <version>     removes the version's stores
 //
-// settings_baseline loads Qt GUI as the migrator does; settings_baseline_core does not.
+// It loads Qt GUI as the migrator does.
 
-#ifdef BASELINE_WITH_GUI
 #include <QColor>
-#endif
 #include <QCoreApplication>
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
 
@@ -68,10 +68,8 @@ QString search(const QString &organization, const QString &application, int majo
 
 int main(int argc, char *argv[])
 {
-#ifdef BASELINE_WITH_GUI
     // Loads Qt GUI as the migrator does: QSettings needs its value types to read them faithfully.
     static_cast<void>(QColor(Qt::black));
-#endif
     const QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() == 6 && arguments.at(1) == QLatin1String("search")) {
@@ -92,6 +90,13 @@ int main(int argc, char *argv[])
         for (int key = 0; key < arguments.at(4).toInt(); ++key)
             store.setValue(QStringLiteral("Section%1/key%2").arg(key % 50).arg(key),
                            QStringLiteral("value %1").arg(key));
+    } else if (arguments.size() == 4 && arguments.at(1) == QLatin1String("forget")) {
+        for (const char *group : groups) {
+            QSettings store(QSettings::SystemScope, arguments.at(2), arguments.at(3) + '.' + QLatin1String(group));
+            store.remove(QString());
+            store.sync();
+            QFile::remove(store.fileName());  // where stores are files
+        }
     } else {
         return 2;
     }

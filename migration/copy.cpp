@@ -3,6 +3,7 @@
 #include <QSettings>
 
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -40,6 +41,13 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
 
 bool copySettings(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
 {
+    // Open while it is probed, the source is read from the storage once (Qt keeps no large store
+    // for the next object that opens it).
+    std::unique_ptr<QSettings> from;
+    if (storeState(organization, fromApplicationName) == StoreState::Present) {
+        prepareToDecodeValues();
+        from = std::make_unique<QSettings>(storeLocation(organization, fromApplicationName), QSettings::NativeFormat);
+    }
     if (!settingsExist(organization, fromApplicationName))
         return true;
     if (storeState(organization, toApplicationName) == StoreState::Unsafe) {
@@ -53,11 +61,10 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
 
     bool written = true;
     {
-        const QSettings from(storeLocation(organization, fromApplicationName), QSettings::NativeFormat);
         // Opened by its location, the store's status reports only what writing it did (opened by
         // organisation, a store without organisation starts in AccessError).
         QSettings to(toLocation, QSettings::NativeFormat);
-        const QStringList keys = from.allKeys();
+        const QStringList keys = from->allKeys();
         for (const QString &key : keys) {
             bool failed = false;
             if (copyValueAsStored(organization, fromApplicationName, toApplicationName, key, &failed)) {
@@ -68,9 +75,8 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
             // of slashes alone) reads as nothing, and a value that failed to decode as something
             // else. A missing key lets the new version fall back to its default; a mangled value
             // would not.
-            const bool held = from.contains(key);
-            const QVariant value = held ? from.value(key) : QVariant();
-            if (!held || isUnreadable(value)) {
+            const QVariant value = from->value(key);
+            if ((!value.isValid() && !from->contains(key)) || isUnreadable(value)) {
                 std::cout << "error: not copying '" << key.toStdString() << "' of '"
                           << fromApplicationName.toStdString() << "': its value cannot be read by this program"
                           << std::endl;
