@@ -206,6 +206,21 @@ void makeFile(const Section &section)
     }
 }
 
+// A registry key as `reg export` writes it, its name replaced by "<key>" (where stores are
+// registry keys).
+QString exported(const QTemporaryDir &sandbox, const QString &organization, const QString &store)
+{
+    const QString file = QDir::toNativeSeparators(sandbox.filePath(QStringLiteral("export.reg")));
+    const QString key = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\") + organization + QLatin1Char('\\') + store;
+    QProcess::execute(QStringLiteral("reg"), {QStringLiteral("export"), key, file, QStringLiteral("/y")});
+    QFile text(file);
+    if (!text.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = text.readAll().mid(2);  // after the byte order mark
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2)
+        .replace(key, QStringLiteral("<key>"));
+}
+
 }  // namespace
 
 class TestCases : public QObject
@@ -234,7 +249,10 @@ private slots:
         QVERIFY(sandbox.isValid());
         qputenv("XDG_CONFIG_DIRS", QFile::encodeName(sandbox.filePath(QStringLiteral("system"))));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.filePath(QStringLiteral("user"))));
-        const QStringList organizations{test.arguments.value(0), QStringLiteral("Vantorel")};
+        // Registry stores need an organisation: without one, Qt keeps none.
+        QStringList organizations{test.arguments.value(0), QStringLiteral("Vantorel")};
+        if (!storesAreFiles)
+            organizations.removeAll(QString());
         if (!storesAreFiles)  // one registry for every case: each starts without the stores of the last
             for (const QString &organization : organizations)
                 QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"), QSettings::NativeFormat).remove(organization);
@@ -253,9 +271,13 @@ private slots:
                     QVERIFY(QFile::setPermissions(store.fileName(), permissions(section.attributes)));
             } else if (section.kind == QLatin1String("file")) {
                 makeFile(section);
+            } else if (section.kind == QLatin1String("regedit")) {  // values of every registry type
+                QCOMPARE(QProcess::execute(QStringLiteral("reg"), {QStringLiteral("import"), QDir::toNativeSeparators(
+                                                                                           iniFile(sandbox, section.text))}),
+                         0);
             } else if (section.kind == QLatin1String("output")) {
                 expectedOutput = section.text;
-            } else if (section.kind == QLatin1String("after")) {
+            } else if (section.kind == QLatin1String("after") || section.kind == QLatin1String("exported")) {
                 expectedStores.insert(organization + QLatin1Char('/') + section.name, section);
             }
         }
@@ -302,6 +324,13 @@ private slots:
                 continue;
             }
             const Section &section = expectedStores[name];
+            if (section.kind == QLatin1String("exported")) {  // type and bytes as the source's
+                const QString source = section.attributes.mid(3);  // "as <store>"
+                const QString wanted = exported(sandbox, organizations.first(), source);
+                QVERIFY(wanted.contains(QLatin1String("[<key>]")));
+                QCOMPARE(exported(sandbox, organizations.first(), section.name), wanted);
+                continue;
+            }
             const Contents wanted = contentsOf(QSettings(iniFile(sandbox, section.text), QSettings::IniFormat));
             for (const QString &key : wanted.keys() + after[name].keys())
                 QVERIFY2(after[name].value(key) == wanted.value(key),
