@@ -1,5 +1,6 @@
 #include "migration.h"
 
+#include <QSet>
 #include <QSettings>
 
 #include <iostream>
@@ -65,10 +66,11 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
         // organisation, a store without organisation starts in AccessError).
         QSettings to(toLocation, QSettings::NativeFormat);
         const QStringList keys = from->allKeys();
+        const QStringList keptAsStored = keysKeptOnlyAsStored(organization, fromApplicationName);
+        const QSet<QString> asStored(keptAsStored.cbegin(), keptAsStored.cend());
         for (const QString &key : keys) {
-            bool failed = false;
-            if (copyValueAsStored(organization, fromApplicationName, toApplicationName, key, &failed)) {
-                written &= !failed;
+            if (asStored.contains(key)) {
+                written &= copyValueAsStored(organization, fromApplicationName, toApplicationName, key);
                 continue;
             }
             // A key the store does not hold under its own name (a hand-edited "a//b", or one made

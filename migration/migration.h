@@ -106,11 +106,12 @@ Qt::CaseSensitivity storeNameCase();
 // (where stores are files: mode bits, owner and group; registry keys take their parent's rights).
 void matchStoreAccess(const QString &organization, const QString &fromApplicationName,
                       const QString &toApplicationName);
-// Copies the value of `key` as it is stored, type and bytes, if QSettings would change it (where
-// stores are registry keys: types other than plain strings and numbers). Returns whether it did
-// so; `*failed` tells whether the write failed.
+// The keys of a store whose values QSettings would not write back as they are stored (where
+// stores are registry keys: types other than plain strings and numbers), found in one pass.
+QStringList keysKeptOnlyAsStored(const QString &organization, const QString &applicationName);
+// Copies such a value as it is stored, type and bytes; false when it could not be written.
 bool copyValueAsStored(const QString &organization, const QString &fromApplicationName,
-                       const QString &toApplicationName, const QString &key, bool *failed);
+                       const QString &toApplicationName, const QString &key);
 // Removes a store entirely.
 void deleteStore(const QString &organization, const QString &applicationName);
 // The folders or keys that would hold the organisation's stores and do not exist yet, outermost

@@ -119,9 +119,14 @@ void matchStoreAccess(const QString &organization, const QString &fromApplicatio
     close(descriptor);
 }
 
-bool copyValueAsStored(const QString &, const QString &, const QString &, const QString &, bool *)
+QStringList keysKeptOnlyAsStored(const QString &, const QString &)
 {
-    return false;  // QSettings writes every value of a file store back as it read it
+    return {};  // QSettings writes every value of a file store back as it read it
+}
+
+bool copyValueAsStored(const QString &, const QString &, const QString &, const QString &)
+{
+    return false;
 }
 
 void deleteStore(const QString &organization, const QString &applicationName)

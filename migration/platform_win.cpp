@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <memory>
 #include <utility>
 
@@ -36,17 +37,22 @@ Key openKey(const QString &path, REGSAM access)
     return Key(key);
 }
 
-// A QSettings key "a/b/c" is the value "c" of the subkey "a\b"; "Default" and "." name the
-// key's unnamed default value.
-std::pair<QString, QString> splitKey(const QString &key)
+// QSettings names a registry value by its key path with "/" and "\\" swapped: "a/b/c" is the
+// value "c" of the subkey "a\\b"; "Default" and "." name a key's unnamed default value.
+QString swapSlashes(QString path)
 {
-    QString path = key;
     for (QChar &character : path) {
         if (character == QLatin1Char('/'))
             character = QLatin1Char('\\');
         else if (character == QLatin1Char('\\'))
             character = QLatin1Char('/');
     }
+    return path;
+}
+
+std::pair<QString, QString> splitKey(const QString &key)
+{
+    const QString path = swapSlashes(key);
     const int slash = path.lastIndexOf(QLatin1Char('\\'));
     QString valueName = path.mid(slash + 1);
     if (valueName == QLatin1String("Default") || valueName == QLatin1String("."))
@@ -117,8 +123,63 @@ void matchStoreAccess(const QString &, const QString &, const QString &)
     // A new key takes its access rights from its parent key.
 }
 
+namespace {
+
+// Adds the QSettings keys of the values below `path` (a key of the store, "" for the store's own)
+// that QSettings would change.
+void collectKeptOnlyAsStored(const QString &storeKey, const QString &path, QStringList *keys)
+{
+    const Key key = openKey(storeKey + (path.isEmpty() ? QString() : QLatin1Char('\\') + path), KEY_READ);
+    if (!key)
+        return;
+    std::array<wchar_t, 16384> name{};  // the longest name a registry value may have
+    QByteArray data;
+    for (DWORD index = 0;; ++index) {
+        DWORD nameSize = name.size();
+        DWORD type = 0;
+        DWORD size = 0;
+        LONG result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type, nullptr, &size);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS)
+            continue;
+        data.resize(static_cast<int>(size));
+        nameSize = name.size();
+        result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type,
+                               reinterpret_cast<BYTE *>(data.data()), &size);
+        if (result != ERROR_SUCCESS || keptByQSettings(type, data.left(static_cast<int>(size))))
+            continue;
+        QString valueName = QString::fromWCharArray(name.data(), static_cast<int>(nameSize));
+        if (valueName.isEmpty())
+            valueName = QStringLiteral(".");
+        keys->append(swapSlashes(path.isEmpty() ? valueName : path + QLatin1Char('\\') + valueName));
+    }
+    for (DWORD index = 0;; ++index) {
+        DWORD nameSize = 256;  // the longest name a registry key may have
+        std::array<wchar_t, 256> subkey{};
+        const LONG result =
+            RegEnumKeyExW(key.get(), index, subkey.data(), &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result == ERROR_SUCCESS) {
+            const QString name = QString::fromWCharArray(subkey.data(), static_cast<int>(nameSize));
+            collectKeptOnlyAsStored(storeKey, path.isEmpty() ? name : path + QLatin1Char('\\') + name, keys);
+        }
+    }
+}
+
+}  // namespace
+
+QStringList keysKeptOnlyAsStored(const QString &organization, const QString &applicationName)
+{
+    QStringList keys;
+    if (!organizationKey(organization).isEmpty())
+        collectKeptOnlyAsStored(organizationKey(organization) + QLatin1Char('\\') + applicationName, QString(), &keys);
+    return keys;
+}
+
 bool copyValueAsStored(const QString &organization, const QString &fromApplicationName,
-                       const QString &toApplicationName, const QString &key, bool *failed)
+                       const QString &toApplicationName, const QString &key)
 {
     const auto [subkey, valueName] = splitKey(key);
     const QString below = subkey.isEmpty() ? QString() : QLatin1Char('\\') + subkey;
@@ -132,20 +193,15 @@ bool copyValueAsStored(const QString &organization, const QString &fromApplicati
     if (RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &size) !=
         ERROR_SUCCESS)
         return false;
-    data.truncate(static_cast<int>(size));
-    if (keptByQSettings(type, data))
-        return false;
-
     HKEY destination = nullptr;
     const QString path = organizationKey(organization) + QLatin1Char('\\') + toApplicationName + below;
-    *failed = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, 0, KEY_WRITE, nullptr, &destination,
-                              nullptr) != ERROR_SUCCESS;
-    if (!*failed) {
-        *failed = RegSetValueExW(destination, wide(valueName), 0, type,
-                                 reinterpret_cast<const BYTE *>(data.constData()), size) != ERROR_SUCCESS;
-        RegCloseKey(destination);
-    }
-    return true;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, 0, KEY_WRITE, nullptr, &destination, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    const bool written = RegSetValueExW(destination, wide(valueName), 0, type,
+                                        reinterpret_cast<const BYTE *>(data.constData()), size) == ERROR_SUCCESS;
+    RegCloseKey(destination);
+    return written;
 }
 
 void deleteStore(const QString &organization, const QString &applicationName)
