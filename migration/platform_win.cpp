@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -132,21 +133,22 @@ void collectKeptOnlyAsStored(const QString &storeKey, const QString &path, QStri
     const Key key = openKey(storeKey + (path.isEmpty() ? QString() : QLatin1Char('\\') + path), KEY_READ);
     if (!key)
         return;
-    std::array<wchar_t, 16384> name{};  // the longest name a registry value may have
-    QByteArray data;
+    std::vector<wchar_t> name(16384);               // the longest name a registry value may have
+    QByteArray data(64 * 1024, Qt::Uninitialized);  // grown for larger values
     for (DWORD index = 0;; ++index) {
-        DWORD nameSize = name.size();
+        auto nameSize = static_cast<DWORD>(name.size());
         DWORD type = 0;
-        DWORD size = 0;
-        LONG result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type, nullptr, &size);
+        auto size = static_cast<DWORD>(data.size());
+        LONG result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type,
+                                    reinterpret_cast<BYTE *>(data.data()), &size);
+        if (result == ERROR_MORE_DATA) {
+            data.resize(static_cast<int>(size));
+            nameSize = static_cast<DWORD>(name.size());
+            result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type,
+                                   reinterpret_cast<BYTE *>(data.data()), &size);
+        }
         if (result == ERROR_NO_MORE_ITEMS)
             break;
-        if (result != ERROR_SUCCESS)
-            continue;
-        data.resize(static_cast<int>(size));
-        nameSize = name.size();
-        result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type,
-                               reinterpret_cast<BYTE *>(data.data()), &size);
         if (result != ERROR_SUCCESS || keptByQSettings(type, data.left(static_cast<int>(size))))
             continue;
         QString valueName = QString::fromWCharArray(name.data(), static_cast<int>(nameSize));
