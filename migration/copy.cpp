@@ -49,7 +49,8 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
         prepareToDecodeValues();
         from = std::make_unique<QSettings>(storeLocation(organization, fromApplicationName), QSettings::NativeFormat);
     }
-    if (!settingsExist(organization, fromApplicationName))
+    // (A store that appeared since it was looked at is left for the next run.)
+    if (!settingsExist(organization, fromApplicationName) || !from)
         return true;
     if (storeState(organization, toApplicationName) == StoreState::Unsafe) {
         reportUnwritable(toApplicationName);

@@ -164,8 +164,8 @@ void collectKeptOnlyAsStored(const QString &storeKey, const QString &path, QStri
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         if (result == ERROR_SUCCESS) {
-            const QString name = QString::fromWCharArray(subkey.data(), static_cast<int>(nameSize));
-            collectKeptOnlyAsStored(storeKey, path.isEmpty() ? name : path + QLatin1Char('\\') + name, keys);
+            const QString below = QString::fromWCharArray(subkey.data(), static_cast<int>(nameSize));
+            collectKeptOnlyAsStored(storeKey, path.isEmpty() ? below : path + QLatin1Char('\\') + below, keys);
         }
     }
 }

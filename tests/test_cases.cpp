@@ -218,7 +218,7 @@ QString exported(const QTemporaryDir &sandbox, const QString &organization, cons
     QProcess::execute(QStringLiteral("reg"), {QStringLiteral("export"), key, file, QStringLiteral("/y")});
     QFile text(file);
     if (!text.open(QIODevice::ReadOnly))
-        return QString();
+        return {};
     const QByteArray bytes = text.readAll().mid(2);  // after the byte order mark
     return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2)
         .replace(key, QStringLiteral("<key>"));
