@@ -107,9 +107,13 @@ bool listStores(const QString &organization, const QString &, QStringList *store
     const QString key = organizationKey(organization);
     if (key.isEmpty())
         return true;  // no store at all
-    const Key organizationKeyHandle = openKey(key, KEY_READ);
-    if (!organizationKeyHandle)
-        return true;
+    HKEY handle = nullptr;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(key), 0, KEY_READ, &handle);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return true;  // no store at all
+    if (opened != ERROR_SUCCESS)
+        return false;  // e.g. not readable by the caller: every candidate is probed
+    RegCloseKey(handle);
     storeNames->append(QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\") + key, QSettings::NativeFormat).childGroups());
     return true;
 }
