@@ -70,8 +70,7 @@ int main(int argc, char *argv[])
     checkArguments(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
 
     // Folders (or registry keys) this run creates go again unless a store was written into them.
-    const QStringList createdFolders =
-        missingStoreFolders(OrganizationName) + missingStoreFolders(QStringLiteral("Vantorel"));
+    const QStringList createdFolders = missingStoreFolders(OrganizationName) + missingStoreFolders(ownOrganization());
     // Without write access to the system-wide stores there is nothing this run could do.
     if (isSystemSettingsWritable())
         migrate(OrganizationName, ApplicationName + QLatin1String(" x64"), ApplicationVersionMajor,

@@ -52,12 +52,13 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     // (A store that appeared since it was looked at is left for the next run.)
     if (!settingsExist(organization, fromApplicationName) || !from)
         return true;
-    if (storeState(organization, toApplicationName) == StoreState::Unsafe) {
+    const StoreState destination = storeState(organization, toApplicationName);
+    if (destination == StoreState::Unsafe) {
         reportUnwritable(toApplicationName);
         return false;
     }
     const QString toLocation = storeLocation(organization, toApplicationName);
-    const bool newStore = storeState(organization, toApplicationName) == StoreState::Absent;
+    const bool newStore = destination == StoreState::Absent;
     if (newStore)
         matchStoreAccess(organization, fromApplicationName, toApplicationName);
 

@@ -24,6 +24,9 @@ QString composeVersionName(const QString &applicationName, int major, int minor,
 QString composeCandidateName(const QString &applicationName, int major, int minor, int betaIndex);
 // versionName + "." + group.
 QString composeStoreName(const QString &versionName, const QString &group);
+// The organisation of this program's own stores (the write probe, the records of unfinished
+// migrations), whatever organisation is being migrated: "Vantorel".
+QString ownOrganization();
 // Whether a name has a ".." element between slashes or backslashes, which would place a store
 // outside its organisation's folder where stores are files.
 bool climbsOutOfFolder(const QString &name);

@@ -27,6 +27,11 @@ QString composeCandidateName(const QString &applicationName, int major, int mino
     return composeVersionName(applicationName, major, minor, betaLevels().at(betaIndex));
 }
 
+QString ownOrganization()
+{
+    return QStringLiteral("Vantorel");
+}
+
 QString composeStoreName(const QString &versionName, const QString &group)
 {
     return versionName + QLatin1Char('.') + group;

@@ -57,7 +57,7 @@ bool versionSettingsExist(const QString &organization, const QString &versionNam
 
 bool isSystemSettingsWritable()
 {
-    QSettings store(QSettings::SystemScope, QStringLiteral("Vantorel"), QStringLiteral("SettingsMigrator write probe"));
+    QSettings store(QSettings::SystemScope, ownOrganization(), QStringLiteral("SettingsMigrator write probe"));
     const bool writable = store.isWritable();
     // Asking may create the store (a registry key); it never holds anything, so it goes again.
     store.remove(QString());
