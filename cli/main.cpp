@@ -12,6 +12,14 @@
 
 namespace {
 
+void giveUpUnfinishedMigration(const QString &OrganizationName, const QString &versionName,
+                               const QString &fromVersionName)
+{
+    std::cout << "  The unfinished migration from '" << fromVersionName.toStdString()
+              << "' cannot be completed and is given up" << std::endl;
+    clearUnfinishedMigration(OrganizationName, versionName);
+}
+
 // The stages after the checks, each run only when the one before lets the run go on.
 void migrate(const QString &OrganizationName, const QString &ApplicationName, int ApplicationVersionMajor,
              int ApplicationVersionMinor, const QString &betaLevel)
@@ -22,8 +30,15 @@ void migrate(const QString &OrganizationName, const QString &ApplicationName, in
     std::cout << "Migrating Settings for '" << OrganizationName.toStdString() << " " << versionName.toStdString() << "'"
               << std::endl;
     std::cout << "Check if settings already exist for '" << versionName.toStdString() << "'" << std::endl;
-    // A migration cut short left some stores written: it is completed, not taken as done.
-    if (isMigrationUnfinished(OrganizationName, versionName)) {
+    // A migration cut short left some stores written: it is completed, not taken as done, unless
+    // the version it copied from has no settings any more. Then the version is an ordinary one,
+    // with whatever settings it holds.
+    QString resumedFrom = unfinishedMigrationSource(OrganizationName, versionName);
+    if (!resumedFrom.isEmpty() && !versionSettingsExist(OrganizationName, resumedFrom)) {
+        giveUpUnfinishedMigration(OrganizationName, versionName, resumedFrom);
+        resumedFrom.clear();
+    }
+    if (!resumedFrom.isEmpty()) {
         std::cout << "  Resuming the unfinished migration to '" << versionName.toStdString() << "'" << std::endl;
     } else if (versionSettingsExist(OrganizationName, versionName)) {
         std::cout << "Not migrating preferences because settings already exist." << std::endl;
@@ -34,6 +49,8 @@ void migrate(const QString &OrganizationName, const QString &ApplicationName, in
     const QString previousVersionName = findPreviousApplicationName(OrganizationName, ApplicationName,
                                                                     ApplicationVersionMajor, ApplicationVersionMinor);
     if (previousVersionName.isEmpty()) {
+        if (!resumedFrom.isEmpty())  // its source is no candidate (itself unfinished, say)
+            giveUpUnfinishedMigration(OrganizationName, versionName, resumedFrom);
         std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
         return;
     }
@@ -45,8 +62,6 @@ void migrate(const QString &OrganizationName, const QString &ApplicationName, in
 
 int main(int argc, char *argv[])
 {
-    // An installer that stops reading must not stop the migration halfway.
-    ignoreBrokenPipe();
     const QStringList arguments = startApplication(argc, argv);
 
     if (arguments.size() != 6 && arguments.size() != 5) {

@@ -1,19 +1,51 @@
 #include "migration.h"
 
+#include <QDataStream>
 #include <QSet>
 #include <QSettings>
+#include <QVector>
 
 #include <iostream>
 #include <memory>
+#include <utility>
 
 namespace {
+
+void reportLeftOut(const QString &key, const QString &applicationName)
+{
+    std::cout << "error: not copying '" << printable(key).toStdString() << "' of '" << applicationName.toStdString()
+              << "': its value cannot be read by this program" << std::endl;
+}
+
+QByteArray serialized(const QVariant &value)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << value;
+    return bytes;
+}
+
+// Whether the store, read afresh, holds every value as it was written. QSettings reports some
+// failed writes (a small file on a full disk) as success, so its word is not taken for it.
+// Values are compared as stored, or, where a storage keeps a number as text, as Qt compares them.
+bool holdsWritten(const QSettings &store, const QVector<std::pair<QString, QVariant>> &written)
+{
+    if (store.status() != QSettings::NoError)
+        return false;
+    for (const auto &[key, value] : written) {
+        const QVariant stored = store.value(key);
+        if (serialized(stored) != serialized(value) && stored != value)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 void reportUnwritable(const QString &applicationName)
 {
     std::cout << "error: could not write settings to '" << applicationName.toStdString() << "'" << std::endl;
 }
-
-}  // namespace
 
 void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName)
 {
@@ -23,15 +55,17 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
     const QStringList groups = settingsGroups();
     // Another writer may have filled the new version's stores since they were found empty; an
     // unfinished migration to it filled them itself, and is completed.
-    if (!isMigrationUnfinished(organization, toVersionName) &&
+    if (unfinishedMigrationSource(organization, toVersionName).isEmpty() &&
         settingsExist(organization, composeStoreName(toVersionName, groups.first()))) {
         std::cout << "  Settings already exist for '" << toVersionName.toStdString() << "', not copying settings"
                   << std::endl;
         return;
     }
     // Until every store is written, the version is neither "already migrated" to a rerun nor a
-    // previous version to another migration.
-    recordUnfinishedMigration(organization, toVersionName, fromVersionName);
+    // previous version to another migration. Without that record, a copy cut short would pass
+    // for a whole one: nothing is written.
+    if (!recordUnfinishedMigration(organization, toVersionName, fromVersionName))
+        return;
     bool written = true;
     for (const QString &group : groups)
         written &= copySettings(organization, composeStoreName(fromVersionName, group),
@@ -47,7 +81,7 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     std::unique_ptr<QSettings> from;
     if (storeState(organization, fromApplicationName) == StoreState::Present) {
         prepareToDecodeValues();
-        from = std::make_unique<QSettings>(storeLocation(organization, fromApplicationName), QSettings::NativeFormat);
+        from = openStore(organization, fromApplicationName);
     }
     // (A store that appeared since it was looked at is left for the next run.)
     if (!settingsExist(organization, fromApplicationName) || !from)
@@ -57,43 +91,77 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
         reportUnwritable(toApplicationName);
         return false;
     }
-    const QString toLocation = storeLocation(organization, toApplicationName);
-    const bool newStore = destination == StoreState::Absent;
-    if (newStore)
-        matchStoreAccess(organization, fromApplicationName, toApplicationName);
+    const bool destinationHoldsKeys =
+        destination == StoreState::Present && !openStore(organization, toApplicationName)->allKeys().isEmpty();
+
+    // Every value as read, and the keys whose values must not go through QSettings: those it
+    // would store differently, those it could not decode and those that name nothing.
+    const QStringList keptAsStored = keysKeptOnlyAsStored(organization, fromApplicationName);
+    QSet<QString> notThroughQSettings(keptAsStored.cbegin(), keptAsStored.cend());
+    QStringList undecodable;
+    QVector<std::pair<QString, QVariant>> values;
+    const bool decodeFailed = decodeFailedIn(organization, fromApplicationName);
+    for (const QString &key : from->allKeys()) {
+        if (notThroughQSettings.contains(key))
+            continue;
+        // A key the store does not hold under its own name (a hand-edited "a//b", "=x", or slashes
+        // alone) reads as nothing.
+        const int failuresBefore = decodeFailureCount();
+        const QVariant value = key.isEmpty() ? QVariant() : from->value(key);
+        if ((!value.isValid() && (key.isEmpty() || !from->contains(key))) ||
+            isUndecodable(value, decodeFailed || decodeFailureCount() != failuresBefore)) {
+            undecodable << key;
+            notThroughQSettings.insert(key);
+            continue;
+        }
+        values.append({key, value});
+    }
+    from.reset();
+
+    const QVariantList access =
+        prepareStoreAccess(organization, fromApplicationName, toApplicationName, destinationHoldsKeys);
+    // Into a store that holds nothing yet, the whole store can go as it is stored, so that not even
+    // what this program cannot decode is lost.
+    if (!undecodable.isEmpty() && !destinationHoldsKeys) {
+        const CopiedAsStored whole = copyAsStored(organization, fromApplicationName, toApplicationName, QString());
+        if (whole != CopiedAsStored::NotPossible) {
+            restoreStoreAccess(organization, toApplicationName, access);
+            if (whole == CopiedAsStored::Failed)
+                reportUnwritable(toApplicationName);
+            return whole == CopiedAsStored::Copied;
+        }
+    }
 
     bool written = true;
     {
-        // Opened by its location, the store's status reports only what writing it did (opened by
-        // organisation, a store without organisation starts in AccessError).
-        QSettings to(toLocation, QSettings::NativeFormat);
-        const QStringList keys = from->allKeys();
-        const QStringList keptAsStored = keysKeptOnlyAsStored(organization, fromApplicationName);
-        const QSet<QString> asStored(keptAsStored.cbegin(), keptAsStored.cend());
-        for (const QString &key : keys) {
-            if (asStored.contains(key)) {
-                written &= copyValueAsStored(organization, fromApplicationName, toApplicationName, key);
-                continue;
+        const std::unique_ptr<QSettings> to = openStore(organization, toApplicationName);
+        for (const QString &key : keptAsStored + undecodable) {
+            switch (copyAsStored(organization, fromApplicationName, toApplicationName, key)) {
+            case CopiedAsStored::Copied:
+                break;
+            case CopiedAsStored::Failed:
+                written = false;
+                break;
+            case CopiedAsStored::NotPossible:
+                // A missing key lets the new version fall back to its default; a mangled value
+                // would not.
+                reportLeftOut(key, fromApplicationName);
+                break;
             }
-            // A key the store does not hold under its own name (a hand-edited "a//b", or one made
-            // of slashes alone) reads as nothing, and a value that failed to decode as something
-            // else. A missing key lets the new version fall back to its default; a mangled value
-            // would not.
-            const QVariant value = from->value(key);
-            if ((!value.isValid() && !from->contains(key)) || isUnreadable(value)) {
-                std::cout << "error: not copying '" << key.toStdString() << "' of '"
-                          << fromApplicationName.toStdString() << "': its value cannot be read by this program"
-                          << std::endl;
-                continue;
-            }
-            to.setValue(key, value);
         }
-        to.sync();
-        written &= to.status() == QSettings::NoError && !toLocation.isEmpty();
+        for (const auto &[key, value] : values)
+            to->setValue(key, value);
+        to->sync();
+        written &= to->status() == QSettings::NoError;
     }
-    if (newStore)
-        matchStoreAccess(organization, fromApplicationName, toApplicationName);
-    if (!written)
+    written = written && holdsWritten(*readStoreBack(organization, toApplicationName), values);
+    restoreStoreAccess(organization, toApplicationName, access);
+    if (!written) {
+        // A store that held nothing before holds nothing afterwards, rather than a part that a
+        // later run could take for the whole.
+        if (!destinationHoldsKeys)
+            deleteStore(organization, toApplicationName);
         reportUnwritable(toApplicationName);
+    }
     return written;
 }

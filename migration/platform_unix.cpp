@@ -5,12 +5,16 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,8 +50,7 @@ StoreState fileState(const QString &path)
     return StoreState::Present;
 }
 
-}  // namespace
-
+// Where the store is kept: opened there, QSettings reads that one store and no fallback.
 QString storeLocation(const QString &organization, const QString &applicationName)
 {
     const QStringList folders = settingsFolders();
@@ -58,19 +61,87 @@ QString storeLocation(const QString &organization, const QString &applicationNam
         .absoluteFilePath();
 }
 
+// The file as it is on disk now. Qt hands a file it has read to the next object that opens it by
+// the same name, unread, so it is opened by another name: a link to it.
+std::unique_ptr<QSettings> freshSettings(const QString &path)
+{
+    const QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("store.conf"));
+    if (!folder.isValid() || symlink(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()) != 0)
+        return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);  // reads as nothing
+    return std::make_unique<QSettings>(link, QSettings::NativeFormat);           // read now, while the link is there
+}
+
+bool writeWhole(int descriptor, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const ssize_t written = write(descriptor, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// The source's bytes into the destination, as QSettings writes a store: a temporary file beside
+// it, synced, then renamed over it, under the store's lock, so that no reader ever sees half a
+// store and no QSettings writer is overwritten half way. Refuses a destination that holds keys.
+CopiedAsStored copyWholeFile(const QString &from, const QString &to)
+{
+    QFile source(from);
+    if (fileState(from) != StoreState::Present || !source.open(QIODevice::ReadOnly))
+        return CopiedAsStored::Failed;
+    const QByteArray bytes = source.readAll();
+    if (source.error() != QFileDevice::NoError)
+        return CopiedAsStored::Failed;
+    QLockFile lock(to + QStringLiteral(".lock"));
+    // QSettings takes over a lock older than 30 s whose owner has gone; so does this, then gives up.
+    if (!lock.tryLock(35 * 1000))
+        return CopiedAsStored::Failed;
+    if (fileState(to) == StoreState::Unsafe || !freshSettings(to)->allKeys().isEmpty())
+        return CopiedAsStored::NotPossible;  // another writer got there first
+    QByteArray temporary = QFile::encodeName(to) + ".XXXXXX";
+    const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
+    if (descriptor < 0)
+        return CopiedAsStored::Failed;
+    bool written = writeWhole(descriptor, bytes) && fsync(descriptor) == 0;
+    written = close(descriptor) == 0 && written;
+    written = written && rename(temporary.constData(), QFile::encodeName(to).constData()) == 0;
+    if (!written) {
+        unlink(temporary.constData());
+        return CopiedAsStored::Failed;
+    }
+    // The rename itself is on disk once the folder is.
+    const int folder = open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return CopiedAsStored::Copied;
+}
+
+}  // namespace
+
 StoreState storeState(const QString &organization, const QString &applicationName)
 {
     const QString location = storeLocation(organization, applicationName);
     if (location.isEmpty())
         return StoreState::Absent;
-    // QSettings reads every file it may fall back to as it opens a store, and locks the store's
-    // file to write it: each of them must be a file that can be opened without waiting.
-    QStringList paths{location, location + QStringLiteral(".lock")};
-    for (const QString &folder : settingsFolders())
-        paths << organizationFolder(folder, organization) + QStringLiteral(".conf");
-    const bool unsafe = std::any_of(paths.cbegin(), paths.cend(),
-                                    [](const QString &path) { return fileState(path) == StoreState::Unsafe; });
-    return unsafe ? StoreState::Unsafe : fileState(location);
+    // Opened by its location, QSettings reads the store's file alone and locks it to write it:
+    // both must be files that can be opened without waiting. (The organisation-wide files it
+    // would fall back to are never read.)
+    const StoreState lock = fileState(location + QStringLiteral(".lock"));
+    return lock == StoreState::Unsafe ? lock : fileState(location);
+}
+
+std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool fresh)
+{
+    const QString location = storeLocation(organization, applicationName);
+    if (fresh)
+        return freshSettings(location);
+    return std::make_unique<QSettings>(location, QSettings::NativeFormat);
 }
 
 bool listStores(const QString &organization, const QString &applicationName, QStringList *storeNames)
@@ -98,40 +169,63 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseSensitive;
 }
 
-void matchStoreAccess(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
+QVariantList prepareStoreAccess(const QString &organization, const QString &fromApplicationName,
+                                const QString &toApplicationName, bool destinationHoldsKeys)
 {
     struct stat source {
     };
     if (stat(QFile::encodeName(storeLocation(organization, fromApplicationName)).constData(), &source) != 0)
-        return;
+        return {};
     const QString to = storeLocation(organization, toApplicationName);
+    struct stat destination {
+    };
+    const bool kept = destinationHoldsKeys && stat(QFile::encodeName(to).constData(), &destination) == 0;
+    // The settings never become readable by more users than could read them before.
+    const uint mode = source.st_mode & (kept ? destination.st_mode : ~0U) & 07777;
+    const QVariantList access{mode, kept ? destination.st_uid : source.st_uid,
+                              kept ? destination.st_gid : source.st_gid};
     if (!QDir().mkpath(QFileInfo(to).absolutePath()))
+        return access;
+    // A new file is made empty with those rights before anything is written into it: QSaveFile
+    // keeps an existing file's mode.
+    const int descriptor = open(QFile::encodeName(to).constData(),
+                                O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (descriptor >= 0)
+        close(descriptor);
+    restoreStoreAccess(organization, toApplicationName, access);
+    return access;
+}
+
+void restoreStoreAccess(const QString &organization, const QString &applicationName, const QVariantList &access)
+{
+    if (access.size() != 3)
         return;
-    // Created empty with the source's rights before anything is written into it: QSaveFile keeps
-    // an existing file's mode, so the settings are never readable by more users than before.
-    const int descriptor =
-        open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, source.st_mode & 07777);
-    if (descriptor < 0)
-        return;
-    // Only the owner can be handed on only where the process may (as root); the mode always.
-    static_cast<void>(fchown(descriptor, source.st_uid, source.st_gid));
-    static_cast<void>(fchmod(descriptor, source.st_mode & 07777));
-    close(descriptor);
+    const QByteArray path = QFile::encodeName(storeLocation(organization, applicationName));
+    // The owner can be handed on only where the process may (as root); the mode always. The
+    // mode goes last: changing the owner may clear set-id bits.
+    static_cast<void>(chown(path.constData(), access.at(1).toUInt(), access.at(2).toUInt()));
+    static_cast<void>(chmod(path.constData(), static_cast<mode_t>(access.at(0).toUInt())));
 }
 
 QStringList keysKeptOnlyAsStored(const QString &, const QString &)
 {
-    return {};  // QSettings writes every value of a file store back as it read it
+    return {};  // QSettings writes every value it could decode back as it read it
 }
 
-bool copyValueAsStored(const QString &, const QString &, const QString &, const QString &)
+CopiedAsStored copyAsStored(const QString &organization, const QString &fromApplicationName,
+                            const QString &toApplicationName, const QString &key)
 {
-    return false;
+    if (!key.isEmpty())
+        return CopiedAsStored::NotPossible;  // a file is written whole
+    return copyWholeFile(storeLocation(organization, fromApplicationName),
+                         storeLocation(organization, toApplicationName));
 }
 
 void deleteStore(const QString &organization, const QString &applicationName)
 {
-    QFile::remove(storeLocation(organization, applicationName));
+    const QString location = storeLocation(organization, applicationName);
+    if (fileState(location) == StoreState::Present)
+        QFile::remove(location);
 }
 
 QStringList missingStoreFolders(const QString &organization)
@@ -156,11 +250,6 @@ void removeIfEmpty(const QStringList &storeFolders)
         rmdir(QFile::encodeName(folder).constData());
 }
 
-void ignoreBrokenPipe()
-{
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
 namespace {
 int &heldBack()
 {
@@ -169,8 +258,10 @@ int &heldBack()
 }
 }  // namespace
 
-void holdBackStandardError()
+void prepareProcess()
 {
+    // An installer that stops reading must not stop the migration halfway.
+    std::signal(SIGPIPE, SIG_IGN);
     std::array<int, 2> ends{};
     if (pipe(ends.data()) != 0)
         return;

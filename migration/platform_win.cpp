@@ -86,14 +86,15 @@ bool keptByQSettings(DWORD type, const QByteArray &data)
     }
 }
 
-}  // namespace
-
+// Where the store is kept: opened there, QSettings reads that one key and no fallback.
 QString storeLocation(const QString &organization, const QString &applicationName)
 {
     const QString key = organizationKey(organization);
     return key.isEmpty() ? QString()
                          : QStringLiteral("\\HKEY_LOCAL_MACHINE\\") + key + QLatin1Char('\\') + applicationName;
 }
+
+}  // namespace
 
 StoreState storeState(const QString &organization, const QString &applicationName)
 {
@@ -118,15 +119,25 @@ bool listStores(const QString &organization, const QString &, QStringList *store
     return true;
 }
 
+std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool)
+{
+    // Qt reads the registry value by value as it is asked, never from a copy of its own.
+    return std::make_unique<QSettings>(storeLocation(organization, applicationName), QSettings::NativeFormat);
+}
+
 Qt::CaseSensitivity storeNameCase()
 {
     return Qt::CaseInsensitive;
 }
 
-void matchStoreAccess(const QString &, const QString &, const QString &)
+// A new key takes its access rights from its parent key, as every key written through the
+// registry does, and an existing one keeps its own.
+QVariantList prepareStoreAccess(const QString &, const QString &, const QString &, bool)
 {
-    // A new key takes its access rights from its parent key.
+    return {};
 }
+
+void restoreStoreAccess(const QString &, const QString &, const QVariantList &) {}
 
 namespace {
 
@@ -184,30 +195,33 @@ QStringList keysKeptOnlyAsStored(const QString &organization, const QString &app
     return keys;
 }
 
-bool copyValueAsStored(const QString &organization, const QString &fromApplicationName,
-                       const QString &toApplicationName, const QString &key)
+CopiedAsStored copyAsStored(const QString &organization, const QString &fromApplicationName,
+                            const QString &toApplicationName, const QString &key)
 {
+    if (key.isEmpty() || organizationKey(organization).isEmpty())
+        return CopiedAsStored::NotPossible;  // values go one by one
     const auto [subkey, valueName] = splitKey(key);
     const QString below = subkey.isEmpty() ? QString() : QLatin1Char('\\') + subkey;
     const Key source =
         openKey(organizationKey(organization) + QLatin1Char('\\') + fromApplicationName + below, KEY_READ);
     DWORD type = 0;
     DWORD size = 0;
+    // A key that names no value of the store (a hand-edited "a//b") has nothing to copy.
     if (!source || RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
+        return CopiedAsStored::NotPossible;
     QByteArray data(static_cast<int>(size), Qt::Uninitialized);
     if (RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &size) !=
         ERROR_SUCCESS)
-        return false;
+        return CopiedAsStored::Failed;
     HKEY destination = nullptr;
     const QString path = organizationKey(organization) + QLatin1Char('\\') + toApplicationName + below;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, 0, KEY_WRITE, nullptr, &destination, nullptr) !=
         ERROR_SUCCESS)
-        return false;
+        return CopiedAsStored::Failed;
     const bool written = RegSetValueExW(destination, wide(valueName), 0, type,
                                         reinterpret_cast<const BYTE *>(data.constData()), size) == ERROR_SUCCESS;
     RegCloseKey(destination);
-    return written;
+    return written ? CopiedAsStored::Copied : CopiedAsStored::Failed;
 }
 
 void deleteStore(const QString &organization, const QString &applicationName)
@@ -236,14 +250,10 @@ void removeIfEmpty(const QStringList &storeFolders)
     }
 }
 
-void ignoreBrokenPipe()
+void prepareProcess()
 {
-    // Writes to a pipe without reader fail on Windows; they never end the process.
-}
-
-void holdBackStandardError()
-{
-    // The Qt built for Windows reports image decoding problems through Qt's own messages.
+    // Writes to a pipe without reader fail on Windows; they never end the process. The Qt built
+    // for Windows reports image decoding problems through Qt's own messages.
 }
 
 QStringList takeLibraryMessages()

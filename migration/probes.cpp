@@ -32,18 +32,15 @@ bool settingsExist(const QString &organization, const QString &applicationName)
         break;
     }
     prepareToDecodeValues();
-    // Opened by its location, the store is this one store alone, with no organisation-wide
-    // fallback, and its status tells whether it could be read and parsed (opened by organisation,
-    // a store without organisation starts in AccessError).
-    QSettings store(storeLocation(organization, applicationName), QSettings::NativeFormat);
-    const bool hasKeys = !store.allKeys().isEmpty();
+    const std::unique_ptr<QSettings> store = openStore(organization, applicationName);
+    const bool hasKeys = !store->allKeys().isEmpty();
     reportLibraryMessages();  // said while the store's values were decoded
     if (hasKeys)
         return true;
-    if (store.status() != QSettings::NoError)
+    if (store->status() != QSettings::NoError)
         reportUnreadable(applicationName);  // and left as it is: clearing it would lose what is left
     else
-        store.remove(QString());  // the empty key removes everything; written back on destruction
+        store->remove(QString());  // the empty key removes everything; written back on destruction
     return false;
 }
 
@@ -57,9 +54,14 @@ bool versionSettingsExist(const QString &organization, const QString &versionNam
 
 bool isSystemSettingsWritable()
 {
-    QSettings store(QSettings::SystemScope, ownOrganization(), QStringLiteral("SettingsMigrator write probe"));
-    const bool writable = store.isWritable();
-    // Asking may create the store (a registry key); it never holds anything, so it goes again.
-    store.remove(QString());
+    const QString probe = QStringLiteral("SettingsMigrator write probe");
+    // Asking a FIFO or a folder whether it may be written would wait for good, or fail.
+    if (storeState(ownOrganization(), probe) == StoreState::Unsafe) {
+        reportUnwritable(probe);
+        return false;
+    }
+    const bool writable = openStore(ownOrganization(), probe)->isWritable();
+    // Asking may create the store; it never holds anything, so it goes again.
+    deleteStore(ownOrganization(), probe);
     return writable;
 }

@@ -1,42 +1,69 @@
 #include "migration.h"
 
+#include <QCryptographicHash>
 #include <QSettings>
 #include <QUrl>
 
 // A migration in progress is recorded in a store of this program's own, under its own
-// organisation like the write probe, one store per organisation and new version, e.g.
-// "SettingsMigrator unfinished Vantorel Kelvor%20x64%209.1" for Vantorel's "Kelvor x64 9.1".
-// The names are percent-encoded, so that no text of theirs can reach beyond that store.
+// organisation like the write probe, one store per organisation and new version. The store is
+// named by a digest of the two, so that its name fits every storage however long they are and no
+// text of theirs can reach beyond that store, e.g. "SettingsMigrator unfinished
+// 3f0a...(32 hex digits)"; the record holds them readably beside the version it copies from.
 
 namespace {
 
+const QString fromKey = QStringLiteral("from");
+
 QString recordName(const QString &organization, const QString &versionName)
+{
+    const QByteArray names = organization.toUtf8() + '\0' + versionName.toUtf8();
+    return QStringLiteral("SettingsMigrator unfinished ") +
+           QString::fromLatin1(QCryptographicHash::hash(names, QCryptographicHash::Sha256).toHex().left(32));
+}
+
+// The name earlier releases gave the record: both names percent-encoded. A migration they left
+// unfinished is still completed.
+QString earlierRecordName(const QString &organization, const QString &versionName)
 {
     return QStringLiteral("SettingsMigrator unfinished ") + QString::fromLatin1(QUrl::toPercentEncoding(organization)) +
            QLatin1Char(' ') + QString::fromLatin1(QUrl::toPercentEncoding(versionName));
 }
 
-}  // namespace
-
-bool isMigrationUnfinished(const QString &organization, const QString &versionName)
+QString recordedSource(const QString &name)
 {
-    const QString name = recordName(organization, versionName);
     if (storeState(ownOrganization(), name) != StoreState::Present)
-        return false;
-    return QSettings(storeLocation(ownOrganization(), name), QSettings::NativeFormat).contains(QStringLiteral("from"));
+        return {};
+    return openStore(ownOrganization(), name)->value(fromKey).toString();
 }
 
-void recordUnfinishedMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
+}  // namespace
+
+QString unfinishedMigrationSource(const QString &organization, const QString &versionName)
+{
+    const QString from = recordedSource(recordName(organization, versionName));
+    return from.isEmpty() ? recordedSource(earlierRecordName(organization, versionName)) : from;
+}
+
+bool recordUnfinishedMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
 {
     const QString name = recordName(organization, versionName);
-    if (storeState(ownOrganization(), name) == StoreState::Unsafe)
-        return;
-    QSettings record(storeLocation(ownOrganization(), name), QSettings::NativeFormat);
-    record.setValue(QStringLiteral("from"), fromVersionName);
-    record.sync();  // on disk before the first store of the new version is written
+    if (storeState(ownOrganization(), name) != StoreState::Unsafe) {
+        {
+            const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
+            record->setValue(QStringLiteral("organization"), organization);
+            record->setValue(QStringLiteral("version"), versionName);
+            record->setValue(fromKey, fromVersionName);
+        }  // written back before the first store of the new version is written
+        if (readStoreBack(ownOrganization(), name)->value(fromKey).toString() == fromVersionName)
+            return true;
+        deleteStore(ownOrganization(), name);  // what a failed write left is no record
+    }
+    reportUnwritable(name);
+    return false;
 }
 
 void clearUnfinishedMigration(const QString &organization, const QString &versionName)
 {
     deleteStore(ownOrganization(), recordName(organization, versionName));
+    deleteStore(ownOrganization(), earlierRecordName(organization, versionName));
 }

@@ -28,7 +28,7 @@ bool isCandidate(int candidateMajor, int candidateMinor, int major, int minor)
 // A version with settings that no unfinished migration is writing.
 bool hasSettings(const QString &organization, const QString &versionName, const QStringList &groups)
 {
-    return !isMigrationUnfinished(organization, versionName) &&
+    return unfinishedMigrationSource(organization, versionName).isEmpty() &&
            std::any_of(groups.cbegin(), groups.cend(), [&](const QString &group) {
                return settingsExist(organization, composeStoreName(versionName, group));
            });

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include <sys/stat.h>
 #ifndef Q_OS_WIN
@@ -41,6 +42,14 @@ struct Case {
 const bool storesAreFiles = false;
 #else
 const bool storesAreFiles = true;
+#endif
+// A migrator that reaches its stores only through QSettings can neither tell what lies behind a
+// store nor remove one: it is run on the cases that need neither, and a store it emptied, or a
+// folder QSettings made, counts as gone.
+#ifdef STORAGE_NEUTRAL
+const bool storageNeutral = true;
+#else
+const bool storageNeutral = false;
 #endif
 
 // Words separated by blanks; 'single quotes' keep blanks and make an empty word.
@@ -155,9 +164,11 @@ Stores readStores(const QStringList &organizations)
         } else {
             names = QSettings(organizationLocation(organization), QSettings::NativeFormat).childGroups();
         }
-        for (const QString &name : names)
-            stores.insert(organization + QLatin1Char('/') + name,
-                          contentsOf(QSettings(storeLocation(organization, name), QSettings::NativeFormat)));
+        for (const QString &name : names) {
+            const Contents contents = contentsOf(QSettings(storeLocation(organization, name), QSettings::NativeFormat));
+            if (!storageNeutral || !contents.isEmpty())
+                stores.insert(organization + QLatin1Char('/') + name, contents);
+        }
     }
     return stores;
 }
@@ -209,10 +220,86 @@ void makeFile(const Section &section)
     }
 }
 
-// A registry key as `reg export` writes it, its name replaced by "<key>" (where stores are
-// registry keys).
+// "(mode 0640, owner 1000:1000)": sets a store file's permission bits and, where given, owner.
+bool setAccess(const QString &path, const QString &attributes)
+{
+    static const QRegularExpression owner(QStringLiteral("owner (\\d+):(\\d+)"));
+    const QRegularExpressionMatch match = owner.match(attributes);
+#ifndef Q_OS_WIN
+    if (match.hasMatch() &&
+        chown(QFile::encodeName(path).constData(), match.captured(1).toUInt(), match.captured(2).toUInt()) != 0)
+        return false;
+#endif
+    return QFile::setPermissions(path, permissions(attributes));
+}
+
+// What of a file's rights the attributes name, written as they name them.
+QString accessOf(const QString &path, const QString &attributes)
+{
+    QStringList parts;
+    if (attributes.contains(QLatin1String("mode"))) {
+        const QFile::Permissions bits = QFileInfo(path).permissions();
+        int mode = 0;
+        for (int bit = 0; bit < 9; ++bit)
+            if (bits & permissions(QStringLiteral("mode 0%1").arg(1 << bit, 3, 8, QLatin1Char('0'))))
+                mode |= 1 << bit;
+        parts << QStringLiteral("mode 0%1").arg(mode, 3, 8, QLatin1Char('0'));
+    }
+    if (attributes.contains(QLatin1String("owner"))) {
+        const QFileInfo file(path);
+        parts << QStringLiteral("owner %1:%2").arg(file.ownerId()).arg(file.groupId());
+    }
+    return parts.join(QLatin1String(", "));
+}
+
+// A file system of 64 KiB mounted on the settings folder, so that a store can meet a full disk.
+void *mountSmallDisk()
+{
+#ifdef Q_OS_WIN
+    return nullptr;
+#else
+    const QByteArray folder = QFile::encodeName(systemFolder());
+    if (!QDir().mkpath(systemFolder()) ||
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), systemFolder()}) != 0)
+        return nullptr;
+    return new QByteArray(folder);
+#endif
+}
+
+void unmountSmallDisk(void *folder)
+{
+    if (!folder)
+        return;
+    QProcess::execute(QStringLiteral("umount"), {QFile::decodeName(*static_cast<QByteArray *>(folder))});
+    delete static_cast<QByteArray *>(folder);
+}
+
+// Fills the small disk until only `kib` KiB are left.
+bool fillSmallDisk(int kib)
+{
+    QFile filler(systemFolder() + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray block(1024, 'x');
+    while (filler.write(block) == block.size() && filler.flush())
+        ;
+    filler.close();
+    filler.resize(qMax<qint64>(0, filler.size() - 1024 * kib));
+    return true;
+}
+
+// A store as the storage keeps it: a file's bytes, or a registry key as `reg export` writes it,
+// its name replaced by "<key>".
 QString exported(const QTemporaryDir &sandbox, const QString &organization, const QString &store)
 {
+    if (storesAreFiles) {
+        QFile file(storeLocation(organization, store));
+        return file.open(QIODevice::ReadOnly)
+                   ? QStringLiteral("[<key>]\n") + QString::fromLatin1(file.readAll().toHex())
+                   : QString();
+    }
     const QString file = QDir::toNativeSeparators(sandbox.filePath(QStringLiteral("export.reg")));
     const QString key = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\") + organization + QLatin1Char('\\') + store;
     QProcess::execute(QStringLiteral("reg"), {QStringLiteral("export"), key, file, QStringLiteral("/y")});
@@ -247,11 +334,22 @@ private slots:
             QSKIP("stores are registry keys here");
         if (test.needs.contains(QStringLiteral("registry")) && storesAreFiles)
             QSKIP("stores are files here");
+        if (storageNeutral &&
+            (test.needs.contains(QStringLiteral("files")) || test.needs.contains(QStringLiteral("registry"))))
+            QSKIP("the storage-neutral build knows nothing of the storage");
+#ifndef Q_OS_WIN
+        if (test.needs.contains(QStringLiteral("root")) && geteuid() != 0)
+            QSKIP("only root can hand stores to other users");
+#endif
 
         QTemporaryDir sandbox;
         QVERIFY(sandbox.isValid());
         qputenv("XDG_CONFIG_DIRS", QFile::encodeName(sandbox.filePath(QStringLiteral("system"))));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.filePath(QStringLiteral("user"))));
+        const std::unique_ptr<void, void (*)(void *)> smallDisk(
+            test.needs.contains(QStringLiteral("small-disk")) ? mountSmallDisk() : nullptr, unmountSmallDisk);
+        if (test.needs.contains(QStringLiteral("small-disk")) && !smallDisk)
+            QSKIP("no file system of 64 KiB can be mounted here (needs root)");
         // Registry stores need an organisation: without one, Qt keeps none.
         QStringList organizations{test.arguments.value(0), QStringLiteral("Vantorel")};
         if (!storesAreFiles)
@@ -271,7 +369,7 @@ private slots:
                     store.setValue(key, seed.value(key));
                 store.sync();
                 if (!section.attributes.isEmpty())
-                    QVERIFY(QFile::setPermissions(store.fileName(), permissions(section.attributes)));
+                    QVERIFY(setAccess(store.fileName(), section.attributes));
             } else if (section.kind == QLatin1String("file")) {
                 makeFile(section);
             } else if (section.kind == QLatin1String("regedit")) {  // values of every registry type
@@ -279,6 +377,8 @@ private slots:
                              QStringLiteral("reg"),
                              {QStringLiteral("import"), QDir::toNativeSeparators(iniFile(sandbox, section.text))}),
                          0);
+            } else if (section.kind == QLatin1String("fill")) {  // the small disk, but for this much
+                QVERIFY(fillSmallDisk(section.name.toInt()));
             } else if (section.kind == QLatin1String("output")) {
                 expectedOutput = section.text;
             } else if (section.kind == QLatin1String("after") || section.kind == QLatin1String("exported")) {
@@ -297,6 +397,17 @@ private slots:
             QVERIFY(blocker.open(QIODevice::WriteOnly));
             environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), blocker.fileName() + QStringLiteral("/system"));
         }
+        QString migrator = QStringLiteral(MIGRATOR);
+        if (test.needs.contains(QStringLiteral("no-minimal-platform"))) {
+            // A copy of the program whose Qt finds no platform plugin at all.
+            QVERIFY(QDir().mkpath(sandbox.filePath(QStringLiteral("bin/plugins"))));
+            migrator = sandbox.filePath(QStringLiteral("bin/") + QFileInfo(migrator).fileName());
+            QVERIFY(QFile::copy(QStringLiteral(MIGRATOR), migrator));
+            QFile conf(sandbox.filePath(QStringLiteral("bin/qt.conf")));
+            QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("[Paths]\nPlugins=plugins\n") > 0);
+            environment.remove(QStringLiteral("QT_PLUGIN_PATH"));
+            environment.remove(QStringLiteral("QT_QPA_PLATFORM_PLUGIN_PATH"));
+        }
         QProcess program;
         program.setProcessEnvironment(environment);
 #ifndef Q_OS_WIN
@@ -305,15 +416,15 @@ private slots:
             std::array<int, 2> ends{};
             QCOMPARE(::pipe(ends.data()), 0);
             ::close(ends[0]);
-            program.start(QStringLiteral("/bin/sh"),
-                          QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >&%1").arg(ends[1]),
-                                      QStringLiteral(MIGRATOR)} +
-                              test.arguments);
+            program.start(
+                QStringLiteral("/bin/sh"),
+                QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >&%1").arg(ends[1]), migrator} +
+                    test.arguments);
             ::close(ends[1]);
         } else
 #endif
         {
-            program.start(QStringLiteral(MIGRATOR), test.arguments);
+            program.start(migrator, test.arguments);
         }
         QVERIFY2(program.waitForFinished(120000), qPrintable(program.errorString()));
         // The settings folder of this run stands as "<settings>" in a case.
@@ -353,16 +464,16 @@ private slots:
                 QVERIFY2(after[name].value(key) == wanted.value(key),
                          qPrintable(QStringLiteral("%1: key '%2' differs").arg(name, key)));
             if (!section.attributes.isEmpty())
-                QCOMPARE(QFileInfo(storeLocation(name.section(QLatin1Char('/'), 0, 0), section.name)).permissions() &
-                             permissions(QStringLiteral("mode 0777")),
-                         permissions(section.attributes));
+                QCOMPARE(
+                    accessOf(storeLocation(name.section(QLatin1Char('/'), 0, 0), section.name), section.attributes),
+                    section.attributes);
         }
         // A run leaves no folder or key of its own where no store was left.
         for (const QString &organization : organizations) {
             const bool hasStores = std::any_of(after.keyBegin(), after.keyEnd(), [&](const QString &name) {
                 return name.startsWith(organization + QLatin1Char('/'));
             });
-            if (!existedBefore[organization] && !hasStores)
+            if (!existedBefore[organization] && !hasStores && !storageNeutral)
                 QVERIFY2(!organizationExists(organization), qPrintable(organization + " was left behind"));
         }
     }

@@ -45,7 +45,7 @@ private slots:
         const QSettings forced(QSettings::SystemScope, QStringLiteral("Vantorel"),
                                QStringLiteral("Kelvor x64 9.1.ForcedSettings"));
         QCOMPARE(forced.allKeys(), QStringList());
-        QVERIFY(!isMigrationUnfinished(QStringLiteral("Vantorel"), QStringLiteral("Kelvor x64 9.1")));
+        QVERIFY(unfinishedMigrationSource(QStringLiteral("Vantorel"), QStringLiteral("Kelvor x64 9.1")).isEmpty());
     }
 
     void storesAreWhereQtKeepsThem_data()
@@ -64,7 +64,8 @@ private slots:
     {
         QFETCH(QString, organization);
         QFETCH(QString, store);
-        QCOMPARE(storeLocation(organization, store), QSettings(QSettings::SystemScope, organization, store).fileName());
+        QCOMPARE(openStore(organization, store)->fileName(),
+                 QSettings(QSettings::SystemScope, organization, store).fileName());
     }
 };
 
