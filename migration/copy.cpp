@@ -34,7 +34,7 @@ bool holdsWritten(const QSettings &store, const QVector<std::pair<QString, QVari
         return false;
     for (const auto &[key, value] : written) {
         const QVariant stored = store.value(key);
-        if (serialized(stored) != serialized(value) && stored != value)
+        if (stored != value && serialized(stored) != serialized(value))
             return false;
     }
     return true;
