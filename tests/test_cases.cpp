@@ -220,6 +220,14 @@ void makeFile(const Section &section)
     }
 }
 
+// Whether a case looks at the storage itself, beneath QSettings.
+bool showsStorage(const Case &test)
+{
+    return std::any_of(test.sections.cbegin(), test.sections.cend(),
+                       [](const Section &section) { return section.kind == QLatin1String("exported"); }) ||
+           test.needs.contains(QStringLiteral("files")) || test.needs.contains(QStringLiteral("registry"));
+}
+
 // "(mode 0640, owner 1000:1000)": sets a store file's permission bits and, where given, owner.
 bool setAccess(const QString &path, const QString &attributes)
 {
@@ -286,7 +294,7 @@ bool fillSmallDisk(int kib)
     while (filler.write(block) == block.size() && filler.flush())
         ;
     filler.close();
-    filler.resize(qMax<qint64>(0, filler.size() - 1024 * kib));
+    filler.resize(qMax<qint64>(0, filler.size() - qint64{1024} * kib));
     return true;
 }
 
@@ -335,11 +343,7 @@ private slots:
         if (test.needs.contains(QStringLiteral("registry")) && storesAreFiles)
             QSKIP("stores are files here");
         // Nor does it carry a store as it is stored, which is what an exported store shows.
-        const bool showsStorage =
-            std::any_of(test.sections.cbegin(), test.sections.cend(),
-                        [](const Section &section) { return section.kind == QLatin1String("exported"); }) ||
-            test.needs.contains(QStringLiteral("files")) || test.needs.contains(QStringLiteral("registry"));
-        if (storageNeutral && showsStorage)
+        if (storageNeutral && showsStorage(test))
             QSKIP("the storage-neutral build knows nothing of the storage");
 #ifndef Q_OS_WIN
         if (test.needs.contains(QStringLiteral("root")) && geteuid() != 0)
@@ -482,9 +486,9 @@ private slots:
                     QCOMPARE(exported(sandbox, organizations.first(), section.name), wanted);
                     continue;
                 }
-                QSettings expected(iniFile(sandbox, section.text), QSettings::IniFormat);
-                expected.setIniCodec("UTF-8");
-                const Contents wanted = contentsOf(expected);
+                QSettings expectedText(iniFile(sandbox, section.text), QSettings::IniFormat);
+                expectedText.setIniCodec("UTF-8");
+                const Contents wanted = contentsOf(expectedText);
                 for (const QString &key : wanted.keys() + after[name].keys())
                     QVERIFY2(after[name].value(key) == wanted.value(key),
                              qPrintable(QStringLiteral("%1: key '%2' differs").arg(name, key)));
