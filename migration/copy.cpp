@@ -40,6 +40,16 @@ bool holdsWritten(const QSettings &store, const QVector<std::pair<QString, QVari
     return true;
 }
 
+// Reports a store that could not be written; false. A store that held nothing before holds
+// nothing afterwards, rather than a part that a later run could take for the whole.
+bool failed(const QString &organization, const QString &applicationName, bool heldKeys)
+{
+    if (!heldKeys)
+        deleteStore(organization, applicationName);
+    reportUnwritable(applicationName);
+    return false;
+}
+
 }  // namespace
 
 void reportUnwritable(const QString &applicationName)
@@ -124,12 +134,10 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     // what this program cannot decode is lost.
     if (!undecodable.isEmpty() && !destinationHoldsKeys) {
         const CopiedAsStored whole = copyAsStored(organization, fromApplicationName, toApplicationName, QString());
-        if (whole != CopiedAsStored::NotPossible) {
+        if (whole == CopiedAsStored::Copied)
             restoreStoreAccess(organization, toApplicationName, access);
-            if (whole == CopiedAsStored::Failed)
-                reportUnwritable(toApplicationName);
-            return whole == CopiedAsStored::Copied;
-        }
+        if (whole != CopiedAsStored::NotPossible)
+            return whole == CopiedAsStored::Copied || failed(organization, toApplicationName, destinationHoldsKeys);
     }
 
     bool written = true;
@@ -156,12 +164,5 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     }
     written = written && holdsWritten(*readStoreBack(organization, toApplicationName), values);
     restoreStoreAccess(organization, toApplicationName, access);
-    if (!written) {
-        // A store that held nothing before holds nothing afterwards, rather than a part that a
-        // later run could take for the whole.
-        if (!destinationHoldsKeys)
-            deleteStore(organization, toApplicationName);
-        reportUnwritable(toApplicationName);
-    }
-    return written;
+    return written || failed(organization, toApplicationName, destinationHoldsKeys);
 }

@@ -67,9 +67,11 @@ std::unique_ptr<QSettings> freshSettings(const QString &path)
 {
     const QTemporaryDir folder;
     const QString link = folder.filePath(QStringLiteral("store.conf"));
+    // Without a temporary folder, what Qt keeps is the best there is (it rereads a file that it
+    // found empty, or whose size or time changed).
     if (!folder.isValid() || symlink(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()) != 0)
-        return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);  // reads as nothing
-    return std::make_unique<QSettings>(link, QSettings::NativeFormat);           // read now, while the link is there
+        return std::make_unique<QSettings>(path, QSettings::NativeFormat);
+    return std::make_unique<QSettings>(link, QSettings::NativeFormat);  // read now, while the link is there
 }
 
 bool writeWhole(int descriptor, const QByteArray &bytes)
