@@ -92,5 +92,50 @@ else()
     set(CPACK_GENERATOR ZIP)
     install(FILES $<TARGET_FILE:Qt5::Core> $<TARGET_FILE:Qt5::Gui> ${VANTOREL_MINGW_RUNTIME} DESTINATION bin)
     install(FILES $<TARGET_FILE:Qt5::QMinimalIntegrationPlugin> DESTINATION bin/platforms)
+    # Stripping, which cpack asks for, reaches only the programs this project builds: the
+    # libraries it copies are stripped here. The unstripped libstdc++ alone is 23.7 MB.
+    vantorel_strip_installed("bin/*.dll" --strip-unneeded)
+
+    # The licences travel with what they cover. The MinGW runtime's are the copyright files of
+    # the Debian packages the libraries come from; Qt's is the copyright file of Debian's Qt
+    # source (shipped with libqt5core5a), which also covers the third-party code Qt builds in.
+    install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+    foreach(library ${VANTOREL_MINGW_RUNTIME})
+        execute_process(COMMAND dpkg-query -S ${library} OUTPUT_VARIABLE owner ERROR_QUIET
+                        OUTPUT_STRIP_TRAILING_WHITESPACE)
+        string(REGEX REPLACE ":.*" "" owner "${owner}")
+        if(owner AND EXISTS /usr/share/doc/${owner}/copyright)
+            list(APPEND runtime_packages ${owner})
+            get_filename_component(name ${library} NAME)
+            string(APPEND runtime_libraries "    bin/${name}: Debian package ${owner}, MinGW-w64/${owner}.txt\n")
+        else()
+            message(WARNING "no Debian package owns ${library}: its licence is not in the zip")
+        endif()
+    endforeach()
+    list(REMOVE_DUPLICATES runtime_packages)
+    foreach(owner ${runtime_packages})
+        install(FILES /usr/share/doc/${owner}/copyright DESTINATION licences/MinGW-w64 RENAME ${owner}.txt)
+    endforeach()
+
+    # Qt is the LGPL's "Library": whoever gets the zip may get its exact source. Debian's source
+    # is named by the version `apt-get source` fetches, as scripts/build-qt-windows does; the
+    # configure options are read off that script, so that the note cannot drift from it.
+    execute_process(COMMAND apt-get source --print-uris qtbase-opensource-src OUTPUT_VARIABLE uris ERROR_QUIET)
+    if(uris MATCHES " qtbase-opensource-src_([^ ]+)\\.dsc ")
+        set(qt_source_version ${CMAKE_MATCH_1})
+    else()
+        execute_process(COMMAND dpkg-query -W -f=\${source:Version} libqt5core5a
+                        OUTPUT_VARIABLE qt_source_version ERROR_QUIET)
+    endif()
+    file(READ ${CMAKE_SOURCE_DIR}/scripts/build-qt-windows build_script)
+    string(REGEX MATCH "\noptions=\\(([^)]*)\\)" options "${build_script}")
+    string(REGEX REPLACE "[ \t\n]+" " " qt_configure_options "${CMAKE_MATCH_1}")
+    string(STRIP "${qt_configure_options}" qt_configure_options)
+    set(qt_version ${Qt5Core_VERSION})
+    configure_file(${packaging}/windows/licences.txt.in licences/README.txt @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/licences/README.txt DESTINATION licences)
+    install(FILES /usr/share/doc/libqt5core5a/copyright DESTINATION licences/Qt RENAME copyright.txt)
+    install(FILES /usr/share/common-licenses/LGPL-3 DESTINATION licences/Qt RENAME LGPL-3.0.txt)
+    install(FILES /usr/share/common-licenses/GPL-3 DESTINATION licences/Qt RENAME GPL-3.0.txt)
 endif()
 include(CPack)
