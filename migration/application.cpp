@@ -121,6 +121,8 @@ void prepareToDecodeValues()
 
 void reportLibraryMessages()
 {
-    for (const QString &message : takeLibraryMessages())
+    for (const QString &message : takeLibraryMessages()) {
+        noteDecodeFailure(message);
         std::cout << "warning: " << printable(message).toStdString() << std::endl;
+    }
 }

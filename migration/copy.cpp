@@ -89,7 +89,8 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     // Open while it is probed, the source is read from the storage once (Qt keeps no large store
     // for the next object that opens it).
     std::unique_ptr<QSettings> from;
-    if (storeState(organization, fromApplicationName) == StoreState::Present) {
+    const StoreState source = storeState(organization, fromApplicationName);
+    if (source == StoreState::Present || source == StoreState::Linked) {
         prepareToDecodeValues();
         from = openStore(organization, fromApplicationName);
     }
@@ -97,12 +98,15 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     if (!settingsExist(organization, fromApplicationName) || !from)
         return true;
     const StoreState destination = storeState(organization, toApplicationName);
-    if (destination == StoreState::Unsafe) {
+    if (destination == StoreState::Unsafe || destination == StoreState::Linked) {
         reportUnwritable(toApplicationName);
         return false;
     }
     const bool destinationHoldsKeys =
         destination == StoreState::Present && !openStore(organization, toApplicationName)->allKeys().isEmpty();
+    // Where a store is written whole (a file), QSettings would write back what it could not decode
+    // of the destination's own values as nothing.
+    const bool destinationUndecodable = destinationHoldsKeys && decodeFailedIn(organization, toApplicationName);
 
     // Every value as read, and the keys whose values must not go through QSettings: those it
     // would store differently, those it could not decode and those that name nothing.
@@ -131,14 +135,18 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     const QVariantList access =
         prepareStoreAccess(organization, fromApplicationName, toApplicationName, destinationHoldsKeys);
     // Into a store that holds nothing yet, the whole store can go as it is stored, so that not even
-    // what this program cannot decode is lost.
-    if (!undecodable.isEmpty() && !destinationHoldsKeys) {
+    // what this program cannot decode is lost; one that already holds it all (a copy cut short
+    // after its last step) needs nothing.
+    if (!undecodable.isEmpty() || destinationUndecodable) {
         const CopiedAsStored whole = copyAsStored(organization, fromApplicationName, toApplicationName, QString());
         if (whole == CopiedAsStored::Copied)
             restoreStoreAccess(organization, toApplicationName, access);
         if (whole != CopiedAsStored::NotPossible)
             return whole == CopiedAsStored::Copied || failed(organization, toApplicationName, destinationHoldsKeys);
     }
+
+    if (destinationUndecodable)
+        return failed(organization, toApplicationName, true);  // left as it is, and named
 
     bool written = true;
     {

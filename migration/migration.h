@@ -106,12 +106,15 @@ void clearUnfinishedMigration(const QString &organization, const QString &versio
 
 // Whether a value read from a store would be written as something other than what is stored: a
 // value of a type that failed to decode, or a list, map or hash holding one. Where Qt reported a
-// failure while the store was read (`decodeFailed`), invalid values and empty containers count
-// too, since Qt's reader empties every container around an element it cannot decode.
+// failure while the store was read (`decodeFailed`), null values (an empty pixmap, an invalid
+// value) and empty containers count too, since Qt's reader empties every container around an
+// element it cannot decode.
 bool isUndecodable(const QVariant &value, bool decodeFailed);
-// Takes note of a message of Qt's that tells of a value it failed to decode; false for any other.
+// Takes note of a message of Qt's, or of a library below it; true when it tells of a value Qt
+// failed to decode (which is not worth printing).
 bool noteDecodeFailure(const QString &message);
-// How many such failures Qt reported in this run so far.
+// How many messages were noted in this run so far: one said while a store is read means a value
+// of it did not decode as stored (a damaged image, say).
 int decodeFailureCount();
 // The text with control characters (below U+0020, and U+007F) written as \xNN, for printing a
 // name read from a store.
@@ -135,10 +138,11 @@ void reportLibraryMessages();
 // XDG_CONFIG_DIRS; platform_win.cpp: registry keys; platform_neutral.cpp: whatever QSettings
 // uses, reached only through QSettings). Nothing above this line knows which one is built.
 
-// The state of the storage behind a store: nothing there, something QSettings can open, or
-// something it must not open (a folder, FIFO, device or dangling link where a file belongs,
-// including the store's lock file), which could make it fail or wait for good.
-enum class StoreState { Absent, Present, Unsafe };
+// The state of the storage behind a store: nothing there, something QSettings can open, a link
+// to such a file elsewhere (read through, never written through: that would write outside the
+// stores), or something it must not open (a folder, FIFO, device or dangling link where a file
+// belongs, including the store's lock file), which could make it fail or wait for good.
+enum class StoreState { Absent, Present, Linked, Unsafe };
 StoreState storeState(const QString &organization, const QString &applicationName);
 // The store object for openStore and readStoreBack (`fresh`: bypassing what Qt keeps in memory).
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool fresh);

@@ -8,13 +8,13 @@
 #include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,8 +35,8 @@ QString organizationFolder(const QString &folder, const QString &organization)
     return folder + QLatin1Char('/') + (organization.isEmpty() ? QStringLiteral("Unknown Organization") : organization);
 }
 
-// What lies at a path, without following it to a file that may block: absent, a regular file
-// (possibly through a link), or anything else.
+// What lies at a path, without following it to a file that may block: absent, a regular file, a
+// link to one, or anything else.
 StoreState fileState(const QString &path)
 {
     struct stat link {
@@ -47,7 +47,19 @@ StoreState fileState(const QString &path)
     };
     if (stat(QFile::encodeName(path).constData(), &target) != 0 || !S_ISREG(target.st_mode))
         return StoreState::Unsafe;
-    return StoreState::Present;
+    return S_ISLNK(link.st_mode) ? StoreState::Linked : StoreState::Present;
+}
+
+// A lock file that holds nothing was left by a writer killed before it could say who it was;
+// QSettings would wait half a minute before it takes it over.
+void removeAbandonedLock(const QString &store)
+{
+    const QByteArray lock = QFile::encodeName(store + QStringLiteral(".lock"));
+    struct stat file {
+    };
+    if (lstat(lock.constData(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size == 0 &&
+        file.st_mtime < time(nullptr) - 2)
+        unlink(lock.constData());
 }
 
 // Where the store is kept: opened there, QSettings reads that one store and no fallback.
@@ -61,17 +73,42 @@ QString storeLocation(const QString &organization, const QString &applicationNam
         .absoluteFilePath();
 }
 
+// Closes a file once the store object reading it has gone.
+class OpenFile : public QObject
+{
+public:
+    OpenFile(int descriptor, QObject *parent) : QObject(parent), descriptor(descriptor) {}
+    ~OpenFile() override { close(descriptor); }
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+
+private:
+    int descriptor;
+};
+
 // The file as it is on disk now. Qt hands a file it has read to the next object that opens it by
-// the same name, unread, so it is opened by another name: a link to it.
+// the same name, unread, if its size and time look the same, so it is opened by a name never
+// used before in this run: that of an open descriptor of it, numbered afresh each time.
 std::unique_ptr<QSettings> freshSettings(const QString &path)
 {
-    const QTemporaryDir folder;
-    const QString link = folder.filePath(QStringLiteral("store.conf"));
-    // Without a temporary folder, what Qt keeps is the best there is (it rereads a file that it
-    // found empty, or whose size or time changed).
-    if (!folder.isValid() || symlink(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()) != 0)
-        return std::make_unique<QSettings>(path, QSettings::NativeFormat);
-    return std::make_unique<QSettings>(link, QSettings::NativeFormat);  // read now, while the link is there
+    static int nextNumber = 100;
+    const int opened = open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int descriptor = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, nextNumber++);
+    if (opened >= 0)
+        close(opened);
+    for (const char *folder : {"/proc/self/fd/", "/dev/fd/"}) {
+        const QString name = QString::fromLatin1(folder) + QString::number(descriptor);
+        if (descriptor >= 0 && QFileInfo(name).isFile()) {
+            auto store = std::make_unique<QSettings>(name, QSettings::NativeFormat);
+            new OpenFile(descriptor, store.get());
+            return store;
+        }
+    }
+    if (descriptor >= 0)
+        close(descriptor);
+    // Without such names, what Qt keeps is the best there is (it rereads a file that it found
+    // empty, or whose size or time changed).
+    return std::make_unique<QSettings>(path, QSettings::NativeFormat);
 }
 
 bool writeWhole(int descriptor, const QByteArray &bytes)
@@ -93,17 +130,25 @@ bool writeWhole(int descriptor, const QByteArray &bytes)
 CopiedAsStored copyWholeFile(const QString &from, const QString &to)
 {
     QFile source(from);
-    if (fileState(from) != StoreState::Present || !source.open(QIODevice::ReadOnly))
+    const StoreState state = fileState(from);
+    if ((state != StoreState::Present && state != StoreState::Linked) || !source.open(QIODevice::ReadOnly))
         return CopiedAsStored::Failed;
     const QByteArray bytes = source.readAll();
     if (source.error() != QFileDevice::NoError)
         return CopiedAsStored::Failed;
+    removeAbandonedLock(to);
     QLockFile lock(to + QStringLiteral(".lock"));
     // QSettings takes over a lock older than 30 s whose owner has gone; so does this, then gives up.
     if (!lock.tryLock(35 * 1000))
         return CopiedAsStored::Failed;
-    if (fileState(to) == StoreState::Unsafe || !freshSettings(to)->allKeys().isEmpty())
-        return CopiedAsStored::NotPossible;  // another writer got there first
+    const StoreState destination = fileState(to);
+    if (destination == StoreState::Unsafe || destination == StoreState::Linked)
+        return CopiedAsStored::Failed;
+    if (!freshSettings(to)->allKeys().isEmpty()) {
+        QFile existing(to);
+        const bool same = existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes;
+        return same ? CopiedAsStored::Copied : CopiedAsStored::NotPossible;  // or another writer got there first
+    }
     QByteArray temporary = QFile::encodeName(to) + ".XXXXXX";
     const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
@@ -135,7 +180,7 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     // both must be files that can be opened without waiting. (The organisation-wide files it
     // would fall back to are never read.)
     const StoreState lock = fileState(location + QStringLiteral(".lock"));
-    return lock == StoreState::Unsafe ? lock : fileState(location);
+    return lock == StoreState::Unsafe || lock == StoreState::Linked ? StoreState::Unsafe : fileState(location);
 }
 
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool fresh)
@@ -143,6 +188,7 @@ std::unique_ptr<QSettings> storeObject(const QString &organization, const QStrin
     const QString location = storeLocation(organization, applicationName);
     if (fresh)
         return freshSettings(location);
+    removeAbandonedLock(location);
     return std::make_unique<QSettings>(location, QSettings::NativeFormat);
 }
 
@@ -183,7 +229,8 @@ QVariantList prepareStoreAccess(const QString &organization, const QString &from
     };
     const bool kept = destinationHoldsKeys && stat(QFile::encodeName(to).constData(), &destination) == 0;
     // The settings never become readable by more users than could read them before.
-    const uint mode = source.st_mode & (kept ? destination.st_mode : ~0U) & 07777;
+    // (A store is no program: set-id and sticky bits are not handed on.)
+    const uint mode = source.st_mode & (kept ? destination.st_mode : ~0U) & 0777;
     const QVariantList access{mode, kept ? destination.st_uid : source.st_uid,
                               kept ? destination.st_gid : source.st_gid};
     if (!QDir().mkpath(QFileInfo(to).absolutePath()))
@@ -205,8 +252,15 @@ void restoreStoreAccess(const QString &organization, const QString &applicationN
     const QByteArray path = QFile::encodeName(storeLocation(organization, applicationName));
     // The owner can be handed on only where the process may (as root); the mode always. The
     // mode goes last: changing the owner may clear set-id bits.
-    static_cast<void>(chown(path.constData(), access.at(1).toUInt(), access.at(2).toUInt()));
-    static_cast<void>(chmod(path.constData(), static_cast<mode_t>(access.at(0).toUInt())));
+    // A link in the store's place is never followed to a file elsewhere.
+    if (fileState(QFile::decodeName(path)) != StoreState::Present)
+        return;
+    if (chown(path.constData(), access.at(1).toUInt(), access.at(2).toUInt()) != 0) {
+        // not root: the file stays the writer's
+    }
+    if (chmod(path.constData(), static_cast<mode_t>(access.at(0).toUInt())) != 0) {
+        // the writer's rights stay
+    }
 }
 
 QStringList keysKeptOnlyAsStored(const QString &, const QString &)

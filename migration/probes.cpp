@@ -29,12 +29,12 @@ bool settingsExist(const QString &organization, const QString &applicationName)
         reportUnreadable(applicationName);
         return false;
     case StoreState::Present:
+    case StoreState::Linked:
         break;
     }
     prepareToDecodeValues();
     const std::unique_ptr<QSettings> store = openStore(organization, applicationName);
     const bool hasKeys = !store->allKeys().isEmpty();
-    reportLibraryMessages();  // said while the store's values were decoded
     if (hasKeys)
         return true;
     if (store->status() != QSettings::NoError)
@@ -56,7 +56,8 @@ bool isSystemSettingsWritable()
 {
     const QString probe = QStringLiteral("SettingsMigrator write probe");
     // Asking a FIFO or a folder whether it may be written would wait for good, or fail.
-    if (storeState(ownOrganization(), probe) == StoreState::Unsafe) {
+    const StoreState state = storeState(ownOrganization(), probe);
+    if (state == StoreState::Unsafe || state == StoreState::Linked) {
         reportUnwritable(probe);
         return false;
     }

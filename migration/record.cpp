@@ -31,7 +31,8 @@ QString earlierRecordName(const QString &organization, const QString &versionNam
 
 QString recordedSource(const QString &name)
 {
-    if (storeState(ownOrganization(), name) != StoreState::Present)
+    const StoreState state = storeState(ownOrganization(), name);
+    if (state != StoreState::Present && state != StoreState::Linked)
         return {};
     return openStore(ownOrganization(), name)->value(fromKey).toString();
 }
@@ -47,7 +48,8 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 bool recordUnfinishedMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
 {
     const QString name = recordName(organization, versionName);
-    if (storeState(ownOrganization(), name) != StoreState::Unsafe) {
+    const StoreState state = storeState(ownOrganization(), name);
+    if (state == StoreState::Absent || state == StoreState::Present) {
         {
             const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
             record->setValue(QStringLiteral("organization"), organization);

@@ -25,13 +25,16 @@ bool isCandidate(int candidateMajor, int candidateMinor, int major, int minor)
     return candidateMinor <= highestSearchedMinor;
 }
 
-// A version with settings that no unfinished migration is writing.
+// A version with settings that no unfinished migration is writing. The record is looked at after
+// the stores: a migration records itself before it writes its first store, so one that is still
+// writing a store found with settings is seen.
 bool hasSettings(const QString &organization, const QString &versionName, const QStringList &groups)
 {
-    return unfinishedMigrationSource(organization, versionName).isEmpty() &&
-           std::any_of(groups.cbegin(), groups.cend(), [&](const QString &group) {
-               return settingsExist(organization, composeStoreName(versionName, group));
-           });
+    return std::any_of(groups.cbegin(), groups.cend(),
+                       [&](const QString &group) {
+                           return settingsExist(organization, composeStoreName(versionName, group));
+                       }) &&
+           unfinishedMigrationSource(organization, versionName).isEmpty();
 }
 
 int indexOf(const QStringList &list, const QString &text, Qt::CaseSensitivity nameCase)

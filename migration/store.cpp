@@ -28,6 +28,7 @@ std::unique_ptr<QSettings> openStore(const QString &organization, const QString 
     // Qt decodes a file's values once their keys are first asked for; the registry's as each value
     // is read, which copySettings watches itself.
     static_cast<void>(store->allKeys());
+    reportLibraryMessages();  // what libraries said while the values were decoded
     if (decodeFailureCount() != failuresBefore)
         storesWithDecodeFailures().insert(storeId(organization, applicationName));
     return store;

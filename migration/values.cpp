@@ -49,16 +49,18 @@ bool noteDecodeFailure(const QString &message)
     // Without a GUI application, pixmaps and the icons made of them arrive empty.
     static const QRegularExpression pixmapNotMade(QStringLiteral("^QPixmap\\b.*\\bQGuiApplication\\b"));
 
+    ++failureCount();
     const QRegularExpressionMatch notLoaded = typeNotLoaded.match(message);
-    if (notLoaded.hasMatch())
+    if (notLoaded.hasMatch()) {
         undecodableTypes().insert(notLoaded.captured(1).toInt());
-    else if (pixmapNotMade.match(message).hasMatch())
+        return true;
+    }
+    if (pixmapNotMade.match(message).hasMatch()) {
         undecodableTypes().unite({QMetaType::QPixmap, QMetaType::QBitmap, QMetaType::QIcon, QMetaType::QCursor,
                                   QMetaType::QBrush, QMetaType::QPen, QMetaType::QPalette, QMetaType::QTextFormat});
-    else if (!typeUnknown.match(message).hasMatch())
-        return false;
-    ++failureCount();
-    return true;
+        return true;
+    }
+    return typeUnknown.match(message).hasMatch();
 }
 
 int decodeFailureCount()
@@ -72,7 +74,7 @@ bool isUndecodable(const QVariant &value, bool decodeFailed)
         return true;
     // An empty string list is also stored as an invalid value, and an empty list is empty: only
     // where Qt said it failed are they taken for what it emptied.
-    if (decodeFailed && (!value.isValid() || isEmptyContainer(value)))
+    if (decodeFailed && (value.isNull() || isEmptyContainer(value)))
         return true;
     const auto undecodable = [decodeFailed](const QVariant &element) { return isUndecodable(element, decodeFailed); };
     if (value.userType() == QMetaType::QVariantList) {

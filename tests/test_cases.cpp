@@ -209,6 +209,9 @@ void makeFile(const Section &section)
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     } else if (section.attributes == QLatin1String("dangling link")) {
         QCOMPARE(symlink("nowhere", QFile::encodeName(path).constData()), 0);
+    } else if (section.attributes.startsWith(QLatin1String("link to "))) {
+        QCOMPARE(symlink(QFile::encodeName(section.attributes.mid(8)).constData(), QFile::encodeName(path).constData()),
+                 0);
 #endif
     } else {
         QFile file(path);
