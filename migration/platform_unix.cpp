@@ -36,7 +36,8 @@ QString organizationFolder(const QString &folder, const QString &organization)
 }
 
 // What lies at a path, without following it to a file that may block: absent, a regular file, a
-// link to one, or anything else.
+// link to one (or a file with more names than this one, which shares its content and rights with
+// a file elsewhere), or anything else.
 StoreState fileState(const QString &path)
 {
     struct stat link {
@@ -47,18 +48,24 @@ StoreState fileState(const QString &path)
     };
     if (stat(QFile::encodeName(path).constData(), &target) != 0 || !S_ISREG(target.st_mode))
         return StoreState::Unsafe;
-    return S_ISLNK(link.st_mode) ? StoreState::Linked : StoreState::Present;
+    return S_ISLNK(link.st_mode) || target.st_nlink > 1 ? StoreState::Linked : StoreState::Present;
 }
 
-// A lock file that holds nothing was left by a writer killed before it could say who it was;
-// QSettings would wait half a minute before it takes it over.
+// A lock file that still holds nothing a moment after it was made was left by a writer killed
+// before it could say who it was (a live one writes its name at once); QSettings would wait half
+// a minute before it takes it over.
 void removeAbandonedLock(const QString &store)
 {
     const QByteArray lock = QFile::encodeName(store + QStringLiteral(".lock"));
     struct stat file {
     };
-    if (lstat(lock.constData(), &file) == 0 && S_ISREG(file.st_mode) && file.st_size == 0 &&
-        file.st_mtime < time(nullptr) - 2)
+    timespec now{};
+    if (lstat(lock.constData(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_size != 0 ||
+        clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return;
+    const double age = static_cast<double>(now.tv_sec - file.st_mtim.tv_sec) +
+                       static_cast<double>(now.tv_nsec - file.st_mtim.tv_nsec) / 1e9;
+    if (age > 0.5)
         unlink(lock.constData());
 }
 

@@ -51,8 +51,21 @@ QString swapSlashes(QString path)
     return path;
 }
 
+// A key for a value QSettings cannot name: its subkey below the store and its own name, as the
+// registry has them, behind a character no key of QSettings begins with.
+const QChar registryNameMark(1);
+
+QString registryNameKey(const QString &path, const QString &valueName)
+{
+    return registryNameMark + path + registryNameMark + valueName;
+}
+
 std::pair<QString, QString> splitKey(const QString &key)
 {
+    if (key.startsWith(registryNameMark)) {
+        const int mark = key.indexOf(registryNameMark, 1);
+        return {key.mid(1, mark - 1), key.mid(mark + 1)};
+    }
     const QString path = swapSlashes(key);
     const int slash = path.lastIndexOf(QLatin1Char('\\'));
     QString valueName = path.mid(slash + 1);
@@ -164,11 +177,20 @@ void collectKeptOnlyAsStored(const QString &storeKey, const QString &path, QStri
         }
         if (result == ERROR_NO_MORE_ITEMS)
             break;
-        if (result != ERROR_SUCCESS || keptByQSettings(type, data.left(static_cast<int>(size))))
+        if (result != ERROR_SUCCESS)
             continue;
-        QString valueName = QString::fromWCharArray(name.data(), static_cast<int>(nameSize));
-        if (valueName.isEmpty())
-            valueName = QStringLiteral(".");
+        const QString rawName = QString::fromWCharArray(name.data(), static_cast<int>(nameSize));
+        // QSettings takes "Default" and "." for the unnamed value and a backslash for a subkey:
+        // a value so named it cannot reach, so it goes by its registry name. (Under the name Qt
+        // lists for it, it then stands for the unnamed value, which goes as it is stored too.)
+        const bool unnamable =
+            rawName == QLatin1String("Default") || rawName == QLatin1String(".") || rawName.contains(QLatin1Char('\\'));
+        if (unnamable)
+            keys->append(registryNameKey(path, rawName));
+        if (!unnamable && keptByQSettings(type, data.left(static_cast<int>(size))))
+            continue;
+        const bool backslash = rawName.contains(QLatin1Char('\\'));
+        const QString valueName = rawName.isEmpty() || (unnamable && !backslash) ? QStringLiteral(".") : rawName;
         keys->append(swapSlashes(path.isEmpty() ? valueName : path + QLatin1Char('\\') + valueName));
     }
     for (DWORD index = 0;; ++index) {
@@ -206,9 +228,21 @@ CopiedAsStored copyAsStored(const QString &organization, const QString &fromAppl
         openKey(organizationKey(organization) + QLatin1Char('\\') + fromApplicationName + below, KEY_READ);
     DWORD type = 0;
     DWORD size = 0;
-    // A key that names no value of the store (a hand-edited "a//b") has nothing to copy.
-    if (!source || RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return CopiedAsStored::NotPossible;
+    // A key that names no value of the store (a hand-edited "a//b") has nothing to copy, unless
+    // it is QSettings' name of a value named "Default" or ".", which goes by its own name.
+    if (!source || RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        const Key store = openKey(organizationKey(organization) + QLatin1Char('\\') + fromApplicationName, KEY_READ);
+        const auto present = [](const Key &in, const QString &name) {
+            return in && RegQueryValueExW(in.get(), wide(name), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        };
+        // (A value of the store's own named with a backslash is listed by QSettings under that
+        // name with slashes, which it then takes for a subkey.)
+        const bool standsForNamed =
+            !key.startsWith(registryNameMark) && ((valueName.isEmpty() && (present(source, QStringLiteral("Default")) ||
+                                                                           present(source, QStringLiteral(".")))) ||
+                                                  present(store, swapSlashes(key)));
+        return standsForNamed ? CopiedAsStored::Copied : CopiedAsStored::NotPossible;
+    }
     QByteArray data(static_cast<int>(size), Qt::Uninitialized);
     if (RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &size) !=
         ERROR_SUCCESS)

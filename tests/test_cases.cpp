@@ -209,6 +209,9 @@ void makeFile(const Section &section)
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     } else if (section.attributes == QLatin1String("dangling link")) {
         QCOMPARE(symlink("nowhere", QFile::encodeName(path).constData()), 0);
+    } else if (section.attributes.startsWith(QLatin1String("hard link to "))) {
+        const QString target = QFileInfo(path).path() + QLatin1Char('/') + section.attributes.mid(13);
+        QCOMPARE(link(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()), 0);
     } else if (section.attributes.startsWith(QLatin1String("link to "))) {
         QCOMPARE(symlink(QFile::encodeName(section.attributes.mid(8)).constData(), QFile::encodeName(path).constData()),
                  0);
