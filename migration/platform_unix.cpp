@@ -100,6 +100,12 @@ std::unique_ptr<QSettings> freshSettings(const QString &path)
 {
     static int nextNumber = 100;
     const int opened = open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat file {
+    };
+    if (opened >= 0 && (fstat(opened, &file) != 0 || !S_ISREG(file.st_mode))) {
+        close(opened);  // replaced meanwhile by something that is no store
+        return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);
+    }
     const int descriptor = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, nextNumber++);
     if (opened >= 0)
         close(opened);
@@ -133,7 +139,8 @@ bool writeWhole(int descriptor, const QByteArray &bytes)
 
 // The source's bytes into the destination, as QSettings writes a store: a temporary file beside
 // it, synced, then renamed over it, under the store's lock, so that no reader ever sees half a
-// store and no QSettings writer is overwritten half way. Refuses a destination that holds keys.
+// store and no QSettings writer is overwritten half way. A destination that already holds these
+// very bytes needs nothing; one that holds other keys is not written.
 CopiedAsStored copyWholeFile(const QString &from, const QString &to)
 {
     QFile source(from);
