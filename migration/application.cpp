@@ -27,7 +27,7 @@ bool &quiet()
 
 void routeMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    if (!noteDecodeFailure(message) && !quiet())
+    if (!noteMessage(message) && !quiet())
         std::cout << "warning: " << printable(message).toStdString() << std::endl;
 }
 
@@ -122,7 +122,7 @@ void prepareToDecodeValues()
 void reportLibraryMessages()
 {
     for (const QString &message : takeLibraryMessages()) {
-        noteDecodeFailure(message);
+        noteMessage(message);
         std::cout << "warning: " << printable(message).toStdString() << std::endl;
     }
 }

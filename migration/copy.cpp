@@ -90,7 +90,7 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     // for the next object that opens it).
     std::unique_ptr<QSettings> from;
     const StoreState source = storeState(organization, fromApplicationName);
-    if (source == StoreState::Present || source == StoreState::Linked) {
+    if (readableStore(source)) {
         prepareToDecodeValues();
         from = openStore(organization, fromApplicationName);
     }
@@ -98,7 +98,7 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
     if (!settingsExist(organization, fromApplicationName) || !from)
         return true;
     const StoreState destination = storeState(organization, toApplicationName);
-    if (destination == StoreState::Unsafe || destination == StoreState::Linked) {
+    if (!writableStore(destination)) {
         reportUnwritable(toApplicationName);
         return false;
     }
@@ -120,10 +120,10 @@ bool copySettings(const QString &organization, const QString &fromApplicationNam
             continue;
         // A key the store does not hold under its own name (a hand-edited "a//b", "=x", or slashes
         // alone) reads as nothing.
-        const int failuresBefore = decodeFailureCount();
+        const int messagesBefore = messagesNoted();
         const QVariant value = key.isEmpty() ? QVariant() : from->value(key);
         if ((!value.isValid() && (key.isEmpty() || !from->contains(key))) ||
-            isUndecodable(value, decodeFailed || decodeFailureCount() != failuresBefore)) {
+            isUndecodable(value, decodeFailed || messagesNoted() != messagesBefore)) {
             undecodable << key;
             notThroughQSettings.insert(key);
             continue;

@@ -112,10 +112,10 @@ void clearUnfinishedMigration(const QString &organization, const QString &versio
 bool isUndecodable(const QVariant &value, bool decodeFailed);
 // Takes note of a message of Qt's, or of a library below it; true when it tells of a value Qt
 // failed to decode (which is not worth printing).
-bool noteDecodeFailure(const QString &message);
+bool noteMessage(const QString &message);
 // How many messages were noted in this run so far: one said while a store is read means a value
 // of it did not decode as stored (a damaged image, say).
-int decodeFailureCount();
+int messagesNoted();
 // The text with control characters (below U+0020, and U+007F) written as \xNN, for printing a
 // name read from a store.
 QString printable(const QString &text);
@@ -143,6 +143,15 @@ void reportLibraryMessages();
 // stores), or something it must not open (a folder, FIFO, device or dangling link where a file
 // belongs, including the store's lock file), which could make it fail or wait for good.
 enum class StoreState { Absent, Present, Linked, Unsafe };
+// Whether a store in that state may be read, or written, by this program.
+inline bool readableStore(StoreState state)
+{
+    return state == StoreState::Present || state == StoreState::Linked;
+}
+inline bool writableStore(StoreState state)
+{
+    return state == StoreState::Absent || state == StoreState::Present;
+}
 StoreState storeState(const QString &organization, const QString &applicationName);
 // The store object for openStore and readStoreBack (`fresh`: bypassing what Qt keeps in memory).
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool fresh);

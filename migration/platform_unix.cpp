@@ -144,8 +144,7 @@ bool writeWhole(int descriptor, const QByteArray &bytes)
 CopiedAsStored copyWholeFile(const QString &from, const QString &to)
 {
     QFile source(from);
-    const StoreState state = fileState(from);
-    if ((state != StoreState::Present && state != StoreState::Linked) || !source.open(QIODevice::ReadOnly))
+    if (!readableStore(fileState(from)) || !source.open(QIODevice::ReadOnly))
         return CopiedAsStored::Failed;
     const QByteArray bytes = source.readAll();
     if (source.error() != QFileDevice::NoError)
@@ -155,8 +154,7 @@ CopiedAsStored copyWholeFile(const QString &from, const QString &to)
     // QSettings takes over a lock older than 30 s whose owner has gone; so does this, then gives up.
     if (!lock.tryLock(35 * 1000))
         return CopiedAsStored::Failed;
-    const StoreState destination = fileState(to);
-    if (destination == StoreState::Unsafe || destination == StoreState::Linked)
+    if (!writableStore(fileState(to)))
         return CopiedAsStored::Failed;
     if (!freshSettings(to)->allKeys().isEmpty()) {
         QFile existing(to);

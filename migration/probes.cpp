@@ -56,8 +56,7 @@ bool isSystemSettingsWritable()
 {
     const QString probe = QStringLiteral("SettingsMigrator write probe");
     // Asking a FIFO or a folder whether it may be written would wait for good, or fail.
-    const StoreState state = storeState(ownOrganization(), probe);
-    if (state == StoreState::Unsafe || state == StoreState::Linked) {
+    if (!writableStore(storeState(ownOrganization(), probe))) {
         reportUnwritable(probe);
         return false;
     }

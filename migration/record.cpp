@@ -31,8 +31,7 @@ QString earlierRecordName(const QString &organization, const QString &versionNam
 
 QString recordedSource(const QString &name)
 {
-    const StoreState state = storeState(ownOrganization(), name);
-    if (state != StoreState::Present && state != StoreState::Linked)
+    if (!readableStore(storeState(ownOrganization(), name)))
         return {};
     return openStore(ownOrganization(), name)->value(fromKey).toString();
 }
@@ -48,8 +47,7 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 bool recordUnfinishedMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
 {
     const QString name = recordName(organization, versionName);
-    const StoreState state = storeState(ownOrganization(), name);
-    if (state == StoreState::Absent || state == StoreState::Present) {
+    if (writableStore(storeState(ownOrganization(), name))) {
         {
             const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
             record->setValue(QStringLiteral("organization"), organization);

@@ -5,9 +5,9 @@
 
 namespace {
 
-// Stores, as "organisation/store", whose reading made Qt report a value it failed to decode.
-// Qt reads a store once and may hand the same contents to later objects, so what it said the
-// first time is kept for the run.
+// Stores, as "organisation/store", while whose reading Qt, or a library below it, said something:
+// a value that failed to decode, or a damaged image. Qt reads a store once and may hand the same
+// contents to later objects, so what was said the first time is kept for the run.
 QSet<QString> &storesWithDecodeFailures()
 {
     static QSet<QString> stores;
@@ -23,13 +23,13 @@ QString storeId(const QString &organization, const QString &applicationName)
 
 std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName)
 {
-    const int failuresBefore = decodeFailureCount();
+    const int messagesBefore = messagesNoted();
     std::unique_ptr<QSettings> store = storeObject(organization, applicationName, false);
     // Qt decodes a file's values once their keys are first asked for; the registry's as each value
     // is read, which copySettings watches itself.
     static_cast<void>(store->allKeys());
     reportLibraryMessages();  // what libraries said while the values were decoded
-    if (decodeFailureCount() != failuresBefore)
+    if (messagesNoted() != messagesBefore)
         storesWithDecodeFailures().insert(storeId(organization, applicationName));
     return store;
 }

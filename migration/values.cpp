@@ -20,7 +20,7 @@ QSet<int> &undecodableTypes()
     return types;
 }
 
-int &failureCount()
+int &messageCount()
 {
     static int count = 0;
     return count;
@@ -40,7 +40,7 @@ bool isEmptyContainer(const QVariant &value)
 
 }  // namespace
 
-bool noteDecodeFailure(const QString &message)
+bool noteMessage(const QString &message)
 {
     // The value then has type N and holds nothing.
     static const QRegularExpression typeNotLoaded(QStringLiteral("^QVariant::load: unable to load type (\\d+)\\.$"));
@@ -49,7 +49,7 @@ bool noteDecodeFailure(const QString &message)
     // Without a GUI application, pixmaps and the icons made of them arrive empty.
     static const QRegularExpression pixmapNotMade(QStringLiteral("^QPixmap\\b.*\\bQGuiApplication\\b"));
 
-    ++failureCount();
+    ++messageCount();
     const QRegularExpressionMatch notLoaded = typeNotLoaded.match(message);
     if (notLoaded.hasMatch()) {
         undecodableTypes().insert(notLoaded.captured(1).toInt());
@@ -63,9 +63,9 @@ bool noteDecodeFailure(const QString &message)
     return typeUnknown.match(message).hasMatch();
 }
 
-int decodeFailureCount()
+int messagesNoted()
 {
-    return failureCount();
+    return messageCount();
 }
 
 bool isUndecodable(const QVariant &value, bool decodeFailed)
