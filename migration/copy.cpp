@@ -10,8 +10,8 @@ namespace {
 // Of the given groups, those whose store of the previous version has settings, to be carried, and
 // (in `unreadable`) those whose store cannot be read now (reported): these keep the migration
 // unfinished rather than let it pass for whole. Empty stores are cleared on the way.
-QStringList storesWithSettings(const QString &organization, const QString &fromVersionName,
-                               const QStringList &groups, QStringList *unreadable)
+QStringList storesWithSettings(const QString &organization, const QString &fromVersionName, const QStringList &groups,
+                               QStringList *unreadable)
 {
     QStringList found;
     for (const QString &group : groups) {

@@ -19,7 +19,7 @@ struct Entry {
 };
 
 struct Section {
-    QString path;  // "" for the keys outside any group, else "<group>/"
+    QString path;     // "" for the keys outside any group, else "<group>/"
     int headerStart;  // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
     int headerEnd;
     int end;  // where its last line ends
@@ -195,7 +195,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from)
         QByteArray text;
     };
     QVector<Edit> edits;
-    QVector<QString> newSections;           // in the order the source has them
+    QVector<QString> newSections;               // in the order the source has them
     QHash<QString, QByteArray> newSectionText;  // header and lines
     for (int i = 0; i < source.entries.size(); ++i) {
         const Entry &entry = source.entries.at(i);

@@ -188,8 +188,7 @@ Qt::CaseSensitivity storeNameCase();
 // destination's under the same key, and the destination keeps its other keys and its own access
 // rights, never wider than the source's.
 enum class Carried { Copied, NotRead, NotWritten };
-Carried carryStore(const QString &organization, const QString &fromApplicationName,
-                   const QString &toApplicationName);
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName);
 // Replaces what a store holds with these keys and texts (letters, digits and "-._~%" only),
 // written whole or not at all; an existing store keeps its access rights. False when it was not
 // written.

@@ -12,12 +12,12 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <acl/libacl.h>
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <memory>
 #include <fcntl.h>
-#include <acl/libacl.h>
+#include <memory>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -109,10 +109,9 @@ Access accessOf(int descriptor, const struct stat &file, bool withAttributes)
     const ssize_t size = withAttributes ? flistxattr(descriptor, names.data(), static_cast<size_t>(names.size())) : 0;
     for (const QByteArray &name : names.left(static_cast<int>(std::max<ssize_t>(size, 0))).split('\0')) {
         QByteArray value(65536, '\0');
-        const ssize_t length =
-            name.startsWith("user.")
-                ? fgetxattr(descriptor, name.constData(), value.data(), static_cast<size_t>(value.size()))
-                : -1;
+        const ssize_t length = name.startsWith("user.") ? fgetxattr(descriptor, name.constData(), value.data(),
+                                                                    static_cast<size_t>(value.size()))
+                                                        : -1;
         if (length >= 0)
             access.attributes.append({name, value.left(static_cast<int>(length))});
     }
@@ -224,8 +223,9 @@ void removeLeftovers(const QString &path)
     const QString prefix = store.fileName() + QLatin1Char('.');
     for (const QString &name : QDir(store.absolutePath()).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         const QString suffix = name.mid(prefix.size());
-        if (name.startsWith(prefix) && suffix.size() == 6 &&
-            std::all_of(suffix.cbegin(), suffix.cend(), [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; }))
+        if (name.startsWith(prefix) && suffix.size() == 6 && std::all_of(suffix.cbegin(), suffix.cend(), [](QChar c) {
+                return c.isLetterOrNumber() && c.unicode() < 128;
+            }))
             unlink(encoded(store.absolutePath() + QLatin1Char('/') + name).constData());
     }
 }
@@ -263,14 +263,14 @@ bool replaceFile(const QString &path, const QByteArray &bytes, const Access &acc
 // Rewrites a store with what `compose` makes of its present bytes and rights (both empty where it
 // holds nothing yet), then checks that the file holds what was written. False where the store is
 // not a file of its own (nothing is then written), or could not be written or checked.
-template <typename Compose>
-bool rewriteStore(const QString &path, const Compose &compose)
+template <typename Compose> bool rewriteStore(const QString &path, const Compose &compose)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         const StoreState lockState = fileState(path + QStringLiteral(".lock"));
         const StoreState state = fileState(path);
         if (lockState == StoreState::Unsafe || lockState == StoreState::Linked ||
-            (state != StoreState::Absent && state != StoreState::Present) || !makeFolders(QFileInfo(path).absolutePath()))
+            (state != StoreState::Absent && state != StoreState::Present) ||
+            !makeFolders(QFileInfo(path).absolutePath()))
             return false;
         removeAbandonedLock(encoded(path + QStringLiteral(".lock")));
         QLockFile lockFile(path + QStringLiteral(".lock"));
@@ -323,7 +323,8 @@ std::unique_ptr<QSettings> storeObject(const QString &organization, const QStrin
     };
     if (opened.number >= 0 && (fstat(opened.number, &file) != 0 || !S_ISREG(file.st_mode)))
         return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);  // no store any more
-    auto descriptor = std::make_unique<Descriptor>(opened.number < 0 ? -1 : fcntl(opened.number, F_DUPFD_CLOEXEC, nextNumber++));
+    auto descriptor =
+        std::make_unique<Descriptor>(opened.number < 0 ? -1 : fcntl(opened.number, F_DUPFD_CLOEXEC, nextNumber++));
     for (const char *folder : {"/proc/self/fd/", "/dev/fd/"}) {
         const QString name = QString::fromLatin1(folder) + QString::number(descriptor->number);
         if (descriptor->number >= 0 && QFileInfo(name).isFile()) {

@@ -59,7 +59,7 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 {
     for (const QString &name : recordNames(organization, versionName)) {
         const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
-        const QString from = record ? decoded(record->value(QStringLiteral("from"))) : QString();
+        QString from = record ? decoded(record->value(QStringLiteral("from"))) : QString();
         if (from.isEmpty())
             continue;
         if (groupsLeft) {
@@ -75,7 +75,7 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 
 QString resumeMigrationFrom(const QString &organization, const QString &versionName)
 {
-    const QString from = unfinishedMigrationSource(organization, versionName);
+    QString from = unfinishedMigrationSource(organization, versionName);
     if (from.isEmpty() || versionSettingsExist(organization, from))
         return from;
     giveUpMigration(organization, versionName, from);
@@ -93,12 +93,11 @@ bool recordMigration(const QString &organization, const QString &versionName, co
                      const QStringList &groupsLeft)
 {
     const QStringList names = recordNames(organization, versionName);
-    if (!groupsLeft.isEmpty() &&
-        !replaceStore(ownOrganization(), names.first(),
-                      {{QStringLiteral("organization"), encoded(organization)},
-                       {QStringLiteral("version"), encoded(versionName)},
-                       {QStringLiteral("from"), encoded(fromVersionName)},
-                       {QStringLiteral("left"), encoded(groupsLeft.join(QLatin1Char(' ')))}}))
+    if (!groupsLeft.isEmpty() && !replaceStore(ownOrganization(), names.first(),
+                                               {{QStringLiteral("organization"), encoded(organization)},
+                                                {QStringLiteral("version"), encoded(versionName)},
+                                                {QStringLiteral("from"), encoded(fromVersionName)},
+                                                {QStringLiteral("left"), encoded(groupsLeft.join(QLatin1Char(' ')))}}))
         return false;
     for (const QString &name : groupsLeft.isEmpty() ? names : QStringList(names.mid(1)))
         removeStore(ownOrganization(), name);
