@@ -209,7 +209,7 @@ enum class Walk { Read, NotRead };
 // Walks a store, `deepestLevel` levels at most, following no link: every key it holds, parents
 // before the keys they hold, with their values and rights where `withValues`. Not read: a key that
 // cannot be opened or read whole, a link, a store deeper than that.
-Walk walkStore(HKEY store, bool withValues, std::vector<StoreKey> *keys)
+Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys)
 {
     struct Level {
         Key key;
@@ -234,8 +234,7 @@ Walk walkStore(HKEY store, bool withValues, std::vector<StoreKey> *keys)
         levels.push_back({std::move(key), static_cast<int>(keys->size()) - 1, subkeys, 0});
         return true;
     };
-    HKEY own = nullptr;
-    if (RegOpenKeyExW(store, nullptr, 0, KEY_READ, &own) != ERROR_SUCCESS || !enter(Key(own), QString(), -1))
+    if (!enter(std::move(store), QString(), -1))
         return Walk::NotRead;
     while (!levels.empty()) {
         Level &level = levels.back();
@@ -268,22 +267,20 @@ QList<QStringList> &createdKeys()
     return keys;
 }
 
+Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArray &security, bool *created);
+
 // Opens or creates the keys of a path below HKEY_LOCAL_MACHINE but its last, name by name,
 // following no link; takes note of those it creates.
 Key createParents(const QStringList &path)
 {
     Key parent;
     for (int level = 0; level < path.size() - 1; ++level) {
-        HKEY key = nullptr;
-        DWORD disposition = 0;
-        if (RegCreateKeyExW(parent ? parent.get() : HKEY_LOCAL_MACHINE, wide(path.at(level)), 0, nullptr,
-                            REG_OPTION_OPEN_LINK, KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, nullptr, &key,
-                            &disposition) != ERROR_SUCCESS)
+        bool created = false;
+        Key opened = openOrCreate(parent ? parent.get() : HKEY_LOCAL_MACHINE, path.at(level),
+                                  KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, QByteArray(), &created);
+        if (!opened)
             return nullptr;
-        Key opened(key);
-        if (level > 0 && isLink(opened.get()))
-            return nullptr;
-        if (disposition == REG_CREATED_NEW_KEY)
+        if (created)
             createdKeys().append(path.mid(0, level + 1));
         parent = std::move(opened);
     }
@@ -292,15 +289,13 @@ Key createParents(const QStringList &path)
 
 // Opens a subkey to write into it, as itself, or creates it with the given rights (where not
 // null). A link is never opened for writing.
-Key openOrCreate(HKEY parent, const QString &name, const QByteArray &security, bool *created)
+Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArray &security, bool *created)
 {
-    const REGSAM access = KEY_READ | KEY_WRITE;
+    *created = false;
     LONG result = ERROR_SUCCESS;
-    Key existing = openOwnKey(parent, name, access, &result);
-    if (existing) {
-        *created = false;
+    Key existing = openOwnKey(parent, name, access | KEY_QUERY_VALUE, &result);
+    if (existing)
         return isLink(existing.get()) ? nullptr : std::move(existing);
-    }
     if (result != ERROR_FILE_NOT_FOUND)
         return nullptr;
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
@@ -308,17 +303,21 @@ Key openOrCreate(HKEY parent, const QString &name, const QByteArray &security, b
     attributes.lpSecurityDescriptor = descriptor.isEmpty() ? nullptr : descriptor.data();
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(parent, wide(name), 0, nullptr, REG_OPTION_OPEN_LINK, access | WRITE_DAC | WRITE_OWNER,
+    if (RegCreateKeyExW(parent, wide(name), 0, nullptr, 0, access | KEY_QUERY_VALUE | WRITE_DAC | WRITE_OWNER,
                         descriptor.isEmpty() ? nullptr : &attributes, &key, &disposition) != ERROR_SUCCESS)
         return nullptr;
     Key opened(key);
     *created = disposition == REG_CREATED_NEW_KEY;
-    if (!*created && isLink(opened.get()))
-        return nullptr;
+    if (!*created) {
+        // Made by someone else a moment ago, perhaps as a link that the creation followed: opened
+        // again as itself.
+        opened = openOwnKey(parent, name, access | KEY_QUERY_VALUE, &result);
+        return opened && !isLink(opened.get()) ? std::move(opened) : nullptr;
+    }
     // The rights exactly as the source's: the registry may have added inherited entries to those
     // given at creation, or ignored them. Where the owner cannot be handed on, the key stays its
     // creator's, as every key this process creates.
-    if (*created && !descriptor.isEmpty() &&
+    if (!descriptor.isEmpty() &&
         RegSetKeySecurity(opened.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.data()) !=
             ERROR_SUCCESS &&
         RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, descriptor.data()) != ERROR_SUCCESS)
@@ -370,7 +369,7 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     }
     // QSettings would follow a link inside the store out of it, and round a loop for ever.
     std::vector<StoreKey> keys;
-    return walkStore(store.get(), false, &keys) == Walk::Read ? StoreState::Present : StoreState::Unsafe;
+    return walkStore(std::move(store), false, &keys) == Walk::Read ? StoreState::Present : StoreState::Unsafe;
 }
 
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
@@ -426,9 +425,8 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
     if (openPath(from, KEY_READ, &source) != Found::Key)
         return Carried::NotRead;
     std::vector<StoreKey> keys;
-    if (walkStore(source.get(), true, &keys) != Walk::Read)
+    if (walkStore(std::move(source), true, &keys) != Walk::Read)
         return Carried::NotRead;
-    source.reset();
 
     const StoreState destinationState = storeState(organization, toApplicationName);
     if (destinationState != StoreState::Absent && destinationState != StoreState::Present)
@@ -447,7 +445,8 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
         bool created = false;
         HKEY into = key.parent < 0 ? parent.get() : written.at(static_cast<std::size_t>(key.parent)).get();
         const QString name = key.parent < 0 ? to.last() : key.path.mid(key.path.lastIndexOf(QLatin1Char('\\')) + 1);
-        Key opened = openOrCreate(into, name, storeCreated || key.parent < 0 ? key.security : QByteArray(), &created);
+        Key opened = openOrCreate(into, name, KEY_READ | KEY_WRITE,
+                                  storeCreated || key.parent < 0 ? key.security : QByteArray(), &created);
         if (key.parent < 0)
             storeCreated = created;
         if (!opened) {
@@ -461,7 +460,7 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
         if (failed)
             break;
     }
-    if (failed && storeCreated && !written.empty()) {
+    if (failed && storeCreated) {
         // A store this carry made holds nothing but what it wrote: it goes again, whole.
         written.clear();
         RegDeleteTreeW(parent.get(), wide(to.last()));
@@ -479,7 +478,8 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
         return false;
     const Key parent = createParents(path);
     bool created = false;
-    const Key store = parent ? openOrCreate(parent.get(), path.last(), QByteArray(), &created) : nullptr;
+    const Key store = parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, QByteArray(), &created)
+                             : nullptr;
     if (!store)
         return false;
     // What the store held, put back where the new texts cannot all be written.
