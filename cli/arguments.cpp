@@ -22,7 +22,7 @@ bool storesClimbOut(const QString &applicationName, int major, int minor, const 
 }
 }  // namespace
 
-bool checkArguments(const QString &organization, const QString &applicationName, int major, int minor,
+void checkArguments(const QString &organization, const QString &applicationName, int major, int minor,
                     const QString &betaLevel)
 {
     bool valid = true;
@@ -61,7 +61,7 @@ bool checkArguments(const QString &organization, const QString &applicationName,
         valid = false;
     }
     if (valid)
-        return true;
+        return;
 
     std::cout << std::endl;
     printUsage();

@@ -6,7 +6,7 @@
 void printUsage();
 
 // Checks the version numbers, the beta level and that the names stay inside the settings folder.
-// Returns true when they are valid; otherwise prints every problem found, an empty line and the
-// usage text, and ends the process with status 0.
-bool checkArguments(const QString &organization, const QString &applicationName, int major, int minor,
+// Returns when they are valid; otherwise prints every problem found, an empty line and the usage
+// text, and ends the process with status 0.
+void checkArguments(const QString &organization, const QString &applicationName, int major, int minor,
                     const QString &betaLevel);

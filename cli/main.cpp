@@ -12,14 +12,6 @@
 
 namespace {
 
-void giveUpUnfinishedMigration(const QString &OrganizationName, const QString &versionName,
-                               const QString &fromVersionName)
-{
-    std::cout << "  The unfinished migration from '" << fromVersionName.toStdString()
-              << "' cannot be completed and is given up" << std::endl;
-    clearUnfinishedMigration(OrganizationName, versionName);
-}
-
 // The stages after the checks, each run only when the one before lets the run go on.
 void migrate(const QString &OrganizationName, const QString &ApplicationName, int ApplicationVersionMajor,
              int ApplicationVersionMinor, const QString &betaLevel)
@@ -33,11 +25,7 @@ void migrate(const QString &OrganizationName, const QString &ApplicationName, in
     // A migration cut short left some stores written: it is completed, not taken as done, unless
     // the version it copied from has no settings any more. Then the version is an ordinary one,
     // with whatever settings it holds.
-    QString resumedFrom = unfinishedMigrationSource(OrganizationName, versionName);
-    if (!resumedFrom.isEmpty() && !versionSettingsExist(OrganizationName, resumedFrom)) {
-        giveUpUnfinishedMigration(OrganizationName, versionName, resumedFrom);
-        resumedFrom.clear();
-    }
+    const QString resumedFrom = resumeMigrationFrom(OrganizationName, versionName);
     if (!resumedFrom.isEmpty()) {
         std::cout << "  Resuming the unfinished migration to '" << versionName.toStdString() << "'" << std::endl;
     } else if (versionSettingsExist(OrganizationName, versionName)) {
@@ -50,7 +38,7 @@ void migrate(const QString &OrganizationName, const QString &ApplicationName, in
                                                                     ApplicationVersionMajor, ApplicationVersionMinor);
     if (previousVersionName.isEmpty()) {
         if (!resumedFrom.isEmpty())  // its source is no candidate (itself unfinished, say)
-            giveUpUnfinishedMigration(OrganizationName, versionName, resumedFrom);
+            giveUpMigration(OrganizationName, versionName, resumedFrom);
         std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
         return;
     }
@@ -84,12 +72,9 @@ int main(int argc, char *argv[])
 
     checkArguments(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
 
-    // Folders (or registry keys) this run creates go again unless a store was written into them.
-    const QStringList createdFolders = missingStoreFolders(OrganizationName) + missingStoreFolders(ownOrganization());
     // Without write access to the system-wide stores there is nothing this run could do.
     if (isSystemSettingsWritable())
         migrate(OrganizationName, ApplicationName + QLatin1String(" x64"), ApplicationVersionMajor,
                 ApplicationVersionMinor, betaLevel);
-    removeIfEmpty(createdFolders);
     std::exit(0);
 }

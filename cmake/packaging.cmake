@@ -90,8 +90,8 @@ if(NOT WIN32)
         "its next run. Packages that run it depend on this package.")
 else()
     set(CPACK_GENERATOR ZIP)
-    install(FILES $<TARGET_FILE:Qt5::Core> $<TARGET_FILE:Qt5::Gui> ${VANTOREL_MINGW_RUNTIME} DESTINATION bin)
-    install(FILES $<TARGET_FILE:Qt5::QMinimalIntegrationPlugin> DESTINATION bin/platforms)
+    install(FILES $<TARGET_FILE:${VANTOREL_QT}::Core> $<TARGET_FILE:${VANTOREL_QT}::Gui> ${VANTOREL_MINGW_RUNTIME} DESTINATION bin)
+    install(FILES $<TARGET_FILE:${VANTOREL_QT}::QMinimalIntegrationPlugin> DESTINATION bin/platforms)
     # Stripping, which cpack asks for, reaches only the programs this project builds: the
     # libraries it copies are stripped here. The unstripped libstdc++ alone is 23.7 MB.
     vantorel_strip_installed("bin/*.dll" --strip-unneeded)

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QPluginLoader>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <array>
@@ -25,10 +26,20 @@ bool &quiet()
     return starting;
 }
 
+// A message is printed once however often it is said: a store read again says the same again.
+void printWarning(const QString &message)
+{
+    static QSet<QString> printed;
+    if (printed.contains(message))
+        return;
+    printed.insert(message);
+    std::cout << "warning: " << printable(message).toStdString() << std::endl;
+}
+
 void routeMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     if (!noteMessage(message) && !quiet())
-        std::cout << "warning: " << printable(message).toStdString() << std::endl;
+        printWarning(message);
 }
 
 // Lives until the process ends: it is never destroyed at exit, when Qt's own globals go.
@@ -123,6 +134,6 @@ void reportLibraryMessages()
 {
     for (const QString &message : takeLibraryMessages()) {
         noteMessage(message);
-        std::cout << "warning: " << printable(message).toStdString() << std::endl;
+        printWarning(message);
     }
 }

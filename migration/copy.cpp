@@ -1,61 +1,56 @@
+// A migration, store by store: which stores of the previous version are to be carried, the record
+// that says so until they all have been, and each store carried as the platform stores it.
+
 #include "migration.h"
 
-#include <QDataStream>
-#include <QSet>
-#include <QSettings>
-#include <QVector>
-
 #include <iostream>
-#include <memory>
-#include <utility>
 
 namespace {
 
-void reportLeftOut(const QString &key, const QString &applicationName)
+// Of the given groups, those whose store of the previous version has settings, to be carried, and
+// (in `unreadable`) those whose store cannot be read now (reported): these keep the migration
+// unfinished rather than let it pass for whole. Empty stores are cleared on the way.
+QStringList storesWithSettings(const QString &organization, const QString &fromVersionName,
+                               const QStringList &groups, QStringList *unreadable)
 {
-    std::cout << "error: not copying '" << printable(key).toStdString() << "' of '" << applicationName.toStdString()
-              << "': its value cannot be read by this program" << std::endl;
-}
-
-QByteArray serialized(const QVariant &value)
-{
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream << value;
-    return bytes;
-}
-
-// Whether the store, read afresh, holds every value as it was written. QSettings reports some
-// failed writes (a small file on a full disk) as success, so its word is not taken for it.
-// Values are compared as stored, or, where a storage keeps a number as text, as Qt compares them.
-bool holdsWritten(const QSettings &store, const QVector<std::pair<QString, QVariant>> &written)
-{
-    if (store.status() != QSettings::NoError)
-        return false;
-    for (const auto &[key, value] : written) {
-        const QVariant stored = store.value(key);
-        if (stored != value && serialized(stored) != serialized(value))
-            return false;
+    QStringList found;
+    for (const QString &group : groups) {
+        bool notRead = false;
+        if (settingsExist(organization, composeStoreName(fromVersionName, group), &notRead))
+            found.append(group);
+        else if (notRead)
+            unreadable->append(group);
     }
-    return true;
+    return found;
 }
 
-// Reports a store that could not be written; false. A store that held nothing before holds
-// nothing afterwards, rather than a part that a later run could take for the whole.
-bool failed(const QString &organization, const QString &applicationName, bool heldKeys)
+// Carries the stores, taking each off the record once it is whole. A write of the record that
+// fails leaves the earlier record, which still names that store: the next run carries it again,
+// to the same result. An installer's request to stop is met between two stores.
+void carryStores(const QString &organization, const QString &fromVersionName, const QString &toVersionName,
+                 const QStringList &groups, QStringList groupsLeft)
 {
-    if (!heldKeys)
-        deleteStore(organization, applicationName);
-    reportUnwritable(applicationName);
-    return false;
+    for (const QString &group : groups) {
+        if (stopRequested())
+            return;
+        const QString from = composeStoreName(fromVersionName, group);
+        const QString to = composeStoreName(toVersionName, group);
+        switch (carryStore(organization, from, to)) {
+        case Carried::Copied:
+            groupsLeft.removeOne(group);
+            recordMigration(organization, toVersionName, fromVersionName, groupsLeft);
+            break;
+        case Carried::NotRead:
+            reportUnreadable(from);
+            break;
+        case Carried::NotWritten:
+            reportUnwritable(to);
+            break;
+        }
+    }
 }
 
 }  // namespace
-
-void reportUnwritable(const QString &applicationName)
-{
-    std::cout << "error: could not write settings to '" << applicationName.toStdString() << "'" << std::endl;
-}
 
 void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName)
 {
@@ -64,113 +59,29 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
 
     const QStringList groups = settingsGroups();
     // Another writer may have filled the new version's stores since they were found empty; an
-    // unfinished migration to it filled them itself, and is completed.
-    if (unfinishedMigrationSource(organization, toVersionName).isEmpty() &&
-        settingsExist(organization, composeStoreName(toVersionName, groups.first()))) {
+    // unfinished migration to it filled them itself, and is completed: from where it stopped, when
+    // it copied from this very version.
+    QStringList groupsLeft;
+    const QString resumedFrom = unfinishedMigrationSource(organization, toVersionName, &groupsLeft);
+    if (resumedFrom.isEmpty() && settingsExist(organization, composeStoreName(toVersionName, groups.first()))) {
         std::cout << "  Settings already exist for '" << toVersionName.toStdString() << "', not copying settings"
                   << std::endl;
         return;
     }
-    // Until every store is written, the version is neither "already migrated" to a rerun nor a
+    if (resumedFrom != fromVersionName)
+        groupsLeft = groups;
+    QStringList unreadable;
+    const QStringList carried = storesWithSettings(organization, fromVersionName, groupsLeft, &unreadable);
+    groupsLeft.clear();
+    for (const QString &group : groups)
+        if (carried.contains(group) || unreadable.contains(group))
+            groupsLeft.append(group);
+    // Until every store is carried, the version is neither "already migrated" to a rerun nor a
     // previous version to another migration. Without that record, a copy cut short would pass
     // for a whole one: nothing is written.
-    if (!recordUnfinishedMigration(organization, toVersionName, fromVersionName))
-        return;
-    bool written = true;
-    for (const QString &group : groups)
-        written &= copySettings(organization, composeStoreName(fromVersionName, group),
-                                composeStoreName(toVersionName, group));
-    if (written)
-        clearUnfinishedMigration(organization, toVersionName);
-}
-
-bool copySettings(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
-{
-    // Open while it is probed, the source is read from the storage once (Qt keeps no large store
-    // for the next object that opens it).
-    std::unique_ptr<QSettings> from;
-    const StoreState source = storeState(organization, fromApplicationName);
-    if (readableStore(source)) {
-        prepareToDecodeValues();
-        from = openStore(organization, fromApplicationName);
-    }
-    // (A store that appeared since it was looked at is left for the next run.)
-    if (!settingsExist(organization, fromApplicationName) || !from)
-        return true;
-    const StoreState destination = storeState(organization, toApplicationName);
-    if (!writableStore(destination)) {
-        reportUnwritable(toApplicationName);
-        return false;
-    }
-    const bool destinationHoldsKeys =
-        destination == StoreState::Present && !openStore(organization, toApplicationName)->allKeys().isEmpty();
-    // Where a store is written whole (a file), QSettings would write back what it could not decode
-    // of the destination's own values as nothing.
-    const bool destinationUndecodable = destinationHoldsKeys && decodeFailedIn(organization, toApplicationName);
-
-    // Every value as read, and the keys whose values must not go through QSettings: those it
-    // would store differently, those it could not decode and those that name nothing.
-    const QStringList keptAsStored = keysKeptOnlyAsStored(organization, fromApplicationName);
-    QSet<QString> notThroughQSettings(keptAsStored.cbegin(), keptAsStored.cend());
-    QStringList undecodable;
-    QVector<std::pair<QString, QVariant>> values;
-    const bool decodeFailed = decodeFailedIn(organization, fromApplicationName);
-    for (const QString &key : from->allKeys()) {
-        if (notThroughQSettings.contains(key))
-            continue;
-        // A key the store does not hold under its own name (a hand-edited "a//b", "=x", or slashes
-        // alone) reads as nothing.
-        const int messagesBefore = messagesNoted();
-        const QVariant value = key.isEmpty() ? QVariant() : from->value(key);
-        if ((!value.isValid() && (key.isEmpty() || !from->contains(key))) ||
-            isUndecodable(value, decodeFailed || messagesNoted() != messagesBefore)) {
-            undecodable << key;
-            notThroughQSettings.insert(key);
-            continue;
-        }
-        values.append({key, value});
-    }
-    from.reset();
-
-    const QVariantList access =
-        prepareStoreAccess(organization, fromApplicationName, toApplicationName, destinationHoldsKeys);
-    // Into a store that holds nothing yet, the whole store can go as it is stored, so that not even
-    // what this program cannot decode is lost; one that already holds it all (a copy cut short
-    // after its last step) needs nothing.
-    if (!undecodable.isEmpty() || destinationUndecodable) {
-        const CopiedAsStored whole = copyAsStored(organization, fromApplicationName, toApplicationName, QString());
-        if (whole == CopiedAsStored::Copied)
-            restoreStoreAccess(organization, toApplicationName, access);
-        if (whole != CopiedAsStored::NotPossible)
-            return whole == CopiedAsStored::Copied || failed(organization, toApplicationName, destinationHoldsKeys);
-    }
-
-    if (destinationUndecodable)
-        return failed(organization, toApplicationName, true);  // left as it is, and named
-
-    bool written = true;
-    {
-        const std::unique_ptr<QSettings> to = openStore(organization, toApplicationName);
-        for (const QString &key : keptAsStored + undecodable) {
-            switch (copyAsStored(organization, fromApplicationName, toApplicationName, key)) {
-            case CopiedAsStored::Copied:
-                break;
-            case CopiedAsStored::Failed:
-                written = false;
-                break;
-            case CopiedAsStored::NotPossible:
-                // A missing key lets the new version fall back to its default; a mangled value
-                // would not.
-                reportLeftOut(key, fromApplicationName);
-                break;
-            }
-        }
-        for (const auto &[key, value] : values)
-            to->setValue(key, value);
-        to->sync();
-        written &= to->status() == QSettings::NoError;
-    }
-    written = written && holdsWritten(*readStoreBack(organization, toApplicationName), values);
-    restoreStoreAccess(organization, toApplicationName, access);
-    return written || failed(organization, toApplicationName, destinationHoldsKeys);
+    if (recordMigration(organization, toVersionName, fromVersionName, groupsLeft))
+        carryStores(organization, fromVersionName, toVersionName, carried, groupsLeft);
+    else
+        reportUnwritable(recordName(organization, toVersionName));
+    removeCreatedFolders();
 }

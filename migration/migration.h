@@ -48,13 +48,14 @@ bool climbsOutOfFolder(const QString &name);
 
 // The store, opened for reading as this one store alone (no organisation-wide fallback), with
 // every value it holds decoded; nullptr when there is none to read: nothing there, or something
-// that cannot be read (reported once per run).
-std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName);
+// that cannot be read (reported once per run, and told by `unreadable`).
+std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName,
+                                     bool *unreadable = nullptr);
 
 // Probes
 
 // Whether the store holds any key, in any group. A store found empty is cleared.
-bool settingsExist(const QString &organization, const QString &applicationName);
+bool settingsExist(const QString &organization, const QString &applicationName, bool *unreadable = nullptr);
 // Whether any group store of the version holds a key; stops at the first that does.
 bool versionSettingsExist(const QString &organization, const QString &versionName);
 // Whether this process may write system-wide stores, tried on a fixed store of the organisation
@@ -96,6 +97,8 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 // Records that a migration to the version is under way, with the groups still to be carried
 // (rewriting the record as a whole, so that a failed write leaves the earlier one); false when it
 // could not be written. An empty list of groups removes the record: the migration is complete.
+// The record's name, "SettingsMigrator unfinished <digest>".
+QString recordName(const QString &organization, const QString &versionName);
 bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
                      const QStringList &groupsLeft);
 
@@ -125,6 +128,15 @@ int messagesNoted();
 // The text with control characters (below U+0020, and U+007F) written as \xNN, for printing a
 // name read from a store.
 QString printable(const QString &text);
+
+// INI text (ini.cpp), where stores are files
+
+// Whether the text holds any key, as QSettings reads it.
+bool iniHoldsKeys(const QByteArray &text);
+// The text `into` with every key of `from` carried over as its line stands: a key both hold takes
+// `from`'s line in place of `into`'s, any other line of `into` stays as it is, and keys `into`
+// lacks join their group (or a new group at the end).
+QByteArray mergeIniText(const QByteArray &into, const QByteArray &from);
 
 // Application start-up (application.cpp)
 

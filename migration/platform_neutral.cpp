@@ -1,19 +1,60 @@
 // Wherever this program has no storage file of its own (macOS's property lists, say): stores are
 // reached only as QSettings offers them, by scope, organisation and name, and nothing is assumed
 // about where or how they are kept. So nothing is listed (the search probes every candidate),
-// nothing is copied as it is stored, access rights are whatever QSettings gives, and a store can
-// only be emptied, not removed.
+// values are copied as Qt decodes them (those it cannot decode are left out and named), access
+// rights are whatever QSettings gives, and a store is emptied where it cannot be removed.
 
 #include "migration.h"
 
+#include <QDataStream>
+#include <QFileInfo>
 #include <QSettings>
+#include <QVector>
 
-StoreState storeState(const QString &, const QString &)
+#include <utility>
+
+namespace {
+
+QByteArray serialized(const QVariant &value)
 {
-    return StoreState::Present;  // only opening it tells, and opening it is harmless
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << value;
+    return bytes;
 }
 
-std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool)
+// The values of the store that QSettings can write back as they are stored; the others are named.
+QVector<std::pair<QString, QVariant>> decodableValues(const QSettings &store, const QString &applicationName,
+                                                      bool decodeFailed)
+{
+    QVector<std::pair<QString, QVariant>> values;
+    for (const QString &key : store.allKeys()) {
+        // A key the store does not hold under its own name (a hand-edited "a//b", "=x", or slashes
+        // alone) reads as nothing.
+        const int messagesBefore = messagesNoted();
+        const QVariant value = key.isEmpty() ? QVariant() : store.value(key);
+        if ((!value.isValid() && (key.isEmpty() || !store.contains(key))) ||
+            isUndecodable(value, decodeFailed || messagesNoted() != messagesBefore))
+            reportLeftOut(key, applicationName);  // the new version falls back to its default
+        else
+            values.append({key, value});
+    }
+    return values;
+}
+
+}  // namespace
+
+StoreState storeState(const QString &organization, const QString &applicationName)
+{
+    // Only opening it tells, and opening it is harmless. Without an organisation QSettings reports
+    // every store as failing: only one it could not parse counts as unreadable.
+    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    if (!store->allKeys().isEmpty())
+        return StoreState::Present;
+    return store->status() == QSettings::FormatError ? StoreState::Unsafe : StoreState::Absent;
+}
+
+std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
     auto store = std::make_unique<QSettings>(QSettings::SystemScope, organization, applicationName);
     store->setFallbacksEnabled(false);
@@ -30,38 +71,52 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseSensitive;
 }
 
-QVariantList prepareStoreAccess(const QString &, const QString &, const QString &, bool)
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
 {
-    return {};
+    const int messagesBefore = messagesNoted();
+    const std::unique_ptr<QSettings> source = openStore(organization, fromApplicationName);
+    if (!source)
+        return Carried::NotRead;
+    const QVector<std::pair<QString, QVariant>> values =
+        decodableValues(*source, fromApplicationName, messagesNoted() != messagesBefore);
+
+    const int messagesBeforeDestination = messagesNoted();
+    const std::unique_ptr<QSettings> destination = storeObject(organization, toApplicationName);
+    // Values of its own that Qt could not decode it would write back as nothing: left as it is.
+    if (!destination->allKeys().isEmpty() && messagesNoted() != messagesBeforeDestination)
+        return Carried::NotWritten;
+    for (const auto &[key, value] : values)
+        destination->setValue(key, value);
+    destination->sync();
+    bool written = destination->status() == QSettings::NoError;
+    for (const auto &[key, value] : values) {
+        const QVariant stored = destination->value(key);
+        written = written && (stored == value || serialized(stored) == serialized(value));
+    }
+    return written ? Carried::Copied : Carried::NotWritten;
 }
 
-void restoreStoreAccess(const QString &, const QString &, const QVariantList &) {}
-
-QStringList keysKeptOnlyAsStored(const QString &, const QString &)
+bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
 {
-    return {};
+    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    if (!store->isWritable())
+        return false;
+    store->clear();
+    for (auto text = texts.cbegin(); text != texts.cend(); ++text)
+        store->setValue(text.key(), text.value());
+    store->sync();
+    return store->status() == QSettings::NoError;
 }
 
-CopiedAsStored copyAsStored(const QString &, const QString &, const QString &, const QString &)
+void removeStore(const QString &organization, const QString &applicationName)
 {
-    return CopiedAsStored::NotPossible;
+    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    store->clear();
+    store->sync();
+    // Where QSettings names a file for the store, an empty one goes.
+    const QFileInfo file(store->fileName());
+    if (file.isFile() && file.size() == 0)
+        QFile::remove(file.filePath());
 }
 
-void deleteStore(const QString &organization, const QString &applicationName)
-{
-    storeObject(organization, applicationName, false)->clear();
-}
-
-QStringList missingStoreFolders(const QString &)
-{
-    return {};
-}
-
-void removeIfEmpty(const QStringList &) {}
-
-void prepareProcess() {}
-
-QStringList takeLibraryMessages()
-{
-    return {};
-}
+void removeCreatedFolders() {}

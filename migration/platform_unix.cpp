@@ -1,5 +1,8 @@
 // Where stores are files: <first folder of XDG_CONFIG_DIRS>/<organisation>/<store>.conf, as Qt
-// keeps system-scope settings on Linux and other Unix systems.
+// keeps system-scope settings on Linux and other Unix systems. QSettings reads them; this file
+// alone writes them, as QSettings' own writers do but whole or not at all, and never waiting for
+// good: under the store's lock file, into a temporary file beside it that gets the store's access
+// rights before a byte is written, synced, renamed over the store, the folder synced.
 
 #include "migration.h"
 
@@ -10,118 +13,221 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <fcntl.h>
+#include <acl/libacl.h>
+#include <sys/acl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
 
-// The system-scope folders QSettings reads, most specific first.
-QStringList settingsFolders()
+// Qt 5 reads a store into one byte array, which holds less than 2 GiB; a larger store reads as
+// empty, so it is not read at all.
+constexpr qint64 largestReadableStore = (qint64{1} << 31) - (qint64{1} << 20);
+// A writer that holds a store's lock longer than QSettings' own writers wait for one is given up on.
+constexpr int lockWaitMilliseconds = 30 * 1000;
+
+// The folder of the system-scope stores QSettings reads first: XDG_CONFIG_DIRS' first.
+QString settingsFolder()
 {
-    QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
-    if (!folders.isEmpty())
-        folders.removeFirst();  // the per-user folder
-    return folders;
+    static const QString folder = [] {
+        const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+        return folders.size() > 1 ? folders.at(1) : QString();  // the first is the per-user folder
+    }();
+    return folder;
 }
 
-QString organizationFolder(const QString &folder, const QString &organization)
+QString storeLocation(const QString &organization, const QString &applicationName)
 {
-    return folder + QLatin1Char('/') + (organization.isEmpty() ? QStringLiteral("Unknown Organization") : organization);
+    if (settingsFolder().isEmpty())
+        return {};
+    const QString folder = organization.isEmpty() ? QStringLiteral("Unknown Organization") : organization;
+    return QFileInfo(settingsFolder() + QLatin1Char('/') + folder + QLatin1Char('/') + applicationName +
+                     QStringLiteral(".conf"))
+        .absoluteFilePath();
+}
+
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
 }
 
 // What lies at a path, without following it to a file that may block: absent, a regular file, a
 // link to one (or a file with more names than this one, which shares its content and rights with
-// a file elsewhere), or anything else.
+// a file elsewhere), or anything else, a store too large to read included.
 StoreState fileState(const QString &path)
 {
     struct stat link {
     };
-    if (lstat(QFile::encodeName(path).constData(), &link) != 0)
+    if (lstat(encoded(path).constData(), &link) != 0)
         return StoreState::Absent;
     struct stat target {
     };
-    if (stat(QFile::encodeName(path).constData(), &target) != 0 || !S_ISREG(target.st_mode))
+    if (stat(encoded(path).constData(), &target) != 0 || !S_ISREG(target.st_mode) ||
+        target.st_size > largestReadableStore)
         return StoreState::Unsafe;
     return S_ISLNK(link.st_mode) || target.st_nlink > 1 ? StoreState::Linked : StoreState::Present;
 }
 
-// A lock file that still holds nothing a moment after it was made was left by a writer killed
-// before it could say who it was (a live one writes its name at once); QSettings would wait half
-// a minute before it takes it over.
-void removeAbandonedLock(const QString &store)
+// An open file, closed when it goes.
+struct Descriptor {
+    int number = -1;
+    explicit Descriptor(int opened) : number(opened) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (number >= 0)
+            close(number);
+    }
+};
+
+// A file's access rights: owner, group, mode, POSIX ACL and user attributes.
+struct Access {
+    uid_t owner = 0;
+    gid_t group = 0;
+    mode_t mode = 0;
+    QByteArray acl;  // in text form; empty where the file has none beyond its mode
+    QVector<std::pair<QByteArray, QByteArray>> attributes;
+};
+
+Access accessOf(int descriptor, const struct stat &file, bool withAttributes)
 {
-    const QByteArray lock = QFile::encodeName(store + QStringLiteral(".lock"));
+    Access access{file.st_uid, file.st_gid, static_cast<mode_t>(file.st_mode & 0777), {}, {}};
+    if (acl_extended_fd(descriptor) == 1) {
+        const acl_t acl = acl_get_fd(descriptor);
+        char *text = acl ? acl_to_any_text(acl, nullptr, ',', 0) : nullptr;
+        access.acl = text;
+        acl_free(text);
+        acl_free(acl);
+    }
+    QByteArray names(4096, '\0');
+    const ssize_t size = withAttributes ? flistxattr(descriptor, names.data(), static_cast<size_t>(names.size())) : 0;
+    for (const QByteArray &name : names.left(static_cast<int>(std::max<ssize_t>(size, 0))).split('\0')) {
+        QByteArray value(65536, '\0');
+        const ssize_t length =
+            name.startsWith("user.")
+                ? fgetxattr(descriptor, name.constData(), value.data(), static_cast<size_t>(value.size()))
+                : -1;
+        if (length >= 0)
+            access.attributes.append({name, value.left(static_cast<int>(length))});
+    }
+    return access;
+}
+
+// Gives a new file those rights. The owner can be handed on only where the process may (as root);
+// the rest always.
+bool setAccess(int descriptor, const Access &access)
+{
+    if (fchown(descriptor, access.owner, access.group) != 0 && geteuid() == 0)
+        return false;
+    if (!access.acl.isEmpty()) {
+        const acl_t acl = acl_from_text(access.acl.constData());
+        const bool set = acl && acl_set_fd(descriptor, acl) == 0;
+        acl_free(acl);
+        if (!set)
+            return false;
+    }
+    for (const auto &[name, value] : access.attributes)
+        if (fsetxattr(descriptor, name.constData(), value.constData(), static_cast<size_t>(value.size()), 0) != 0)
+            return false;
+    return fchmod(descriptor, access.mode) == 0;  // after the ACL, whose mask it narrows
+}
+
+// A store file as it is now: its bytes and its rights. False where it cannot be read whole.
+bool readStoreFile(const QString &path, bool followLink, QByteArray *bytes, Access *access, bool withAttributes)
+{
+    const Descriptor file(
+        open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+    struct stat status {
+    };
+    if (file.number < 0 || fstat(file.number, &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size > largestReadableStore)
+        return false;
+    bytes->clear();
+    QByteArray block(65536, Qt::Uninitialized);
+    for (ssize_t size = 0; (size = read(file.number, block.data(), static_cast<size_t>(block.size()))) != 0;) {
+        if (size < 0 && errno != EINTR)
+            return false;
+        if (size > 0)
+            bytes->append(block.constData(), static_cast<int>(size));
+    }
+    *access = accessOf(file.number, status, withAttributes);
+    return true;
+}
+
+// Keeps a file open while the store object reading it lives.
+class OpenFile : public QObject
+{
+public:
+    OpenFile(std::unique_ptr<Descriptor> file, QObject *parent) : QObject(parent), file(std::move(file)) {}
+
+private:
+    std::unique_ptr<Descriptor> file;
+};
+
+QStringList &createdFolders()
+{
+    static QStringList folders;
+    return folders;
+}
+
+// Makes the folders that are to hold a store, outermost first, noting the ones it made.
+bool makeFolders(const QString &folder)
+{
+    if (QFileInfo(folder).isDir())
+        return true;
+    if (!makeFolders(QFileInfo(folder).absolutePath()))
+        return false;
+    if (mkdir(encoded(folder).constData(), 0755) == 0)
+        createdFolders().prepend(folder);  // innermost first
+    return QFileInfo(folder).isDir();
+}
+
+// A lock file that still holds nothing a moment after it was made was left by a writer killed
+// before it could say who it was (a live one writes its name at once), and is taken over.
+void removeAbandonedLock(const QByteArray &lock)
+{
     struct stat file {
     };
     timespec now{};
     if (lstat(lock.constData(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_size != 0 ||
         clock_gettime(CLOCK_REALTIME, &now) != 0)
         return;
-    const double age = static_cast<double>(now.tv_sec - file.st_mtim.tv_sec) +
-                       static_cast<double>(now.tv_nsec - file.st_mtim.tv_nsec) / 1e9;
-    if (age > 0.5)
+    if (now.tv_sec - file.st_mtim.tv_sec > 1)
         unlink(lock.constData());
 }
 
-// Where the store is kept: opened there, QSettings reads that one store and no fallback.
-QString storeLocation(const QString &organization, const QString &applicationName)
+// The store's lock, as QSettings' writers take it: taken over from a writer that is gone, given up
+// on after a while from one that is not, or at once when the run is asked to stop.
+bool lock(QLockFile &lockFile)
 {
-    const QStringList folders = settingsFolders();
-    if (folders.isEmpty())
-        return {};
-    return QFileInfo(organizationFolder(folders.first(), organization) + QLatin1Char('/') + applicationName +
-                     QStringLiteral(".conf"))
-        .absoluteFilePath();
+    lockFile.setStaleLockTime(0);  // a live writer keeps its lock, however long it takes
+    for (int waited = 0; waited < lockWaitMilliseconds && !stopRequested(); waited += 100) {
+        if (lockFile.tryLock(100))
+            return true;
+        if (lockFile.error() != QLockFile::LockFailedError)
+            return false;
+    }
+    return false;
 }
 
-// Closes a file once the store object reading it has gone.
-class OpenFile : public QObject
+// Temporary files of writers killed before they renamed them (this program's and QSettings' own,
+// both "<store>.conf.XXXXXX"). Called with the store's lock held, when no writer is at work.
+void removeLeftovers(const QString &path)
 {
-public:
-    OpenFile(int descriptor, QObject *parent) : QObject(parent), descriptor(descriptor) {}
-    ~OpenFile() override { close(descriptor); }
-    OpenFile(const OpenFile &) = delete;
-    OpenFile &operator=(const OpenFile &) = delete;
-
-private:
-    int descriptor;
-};
-
-// The file as it is on disk now. Qt hands a file it has read to the next object that opens it by
-// the same name, unread, if its size and time look the same, so it is opened by a name never
-// used before in this run: that of an open descriptor of it, numbered afresh each time.
-std::unique_ptr<QSettings> freshSettings(const QString &path)
-{
-    static int nextNumber = 100;
-    const int opened = open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat file {
-    };
-    if (opened >= 0 && (fstat(opened, &file) != 0 || !S_ISREG(file.st_mode))) {
-        close(opened);  // replaced meanwhile by something that is no store
-        return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);
+    const QFileInfo store(path);
+    const QString prefix = store.fileName() + QLatin1Char('.');
+    for (const QString &name : QDir(store.absolutePath()).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString suffix = name.mid(prefix.size());
+        if (name.startsWith(prefix) && suffix.size() == 6 &&
+            std::all_of(suffix.cbegin(), suffix.cend(), [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; }))
+            unlink(encoded(store.absolutePath() + QLatin1Char('/') + name).constData());
     }
-    const int descriptor = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, nextNumber++);
-    if (opened >= 0)
-        close(opened);
-    for (const char *folder : {"/proc/self/fd/", "/dev/fd/"}) {
-        const QString name = QString::fromLatin1(folder) + QString::number(descriptor);
-        if (descriptor >= 0 && QFileInfo(name).isFile()) {
-            auto store = std::make_unique<QSettings>(name, QSettings::NativeFormat);
-            new OpenFile(descriptor, store.get());
-            return store;
-        }
-    }
-    if (descriptor >= 0)
-        close(descriptor);
-    // Without such names, what Qt keeps is the best there is (it rereads a file that it found
-    // empty, or whose size or time changed).
-    return std::make_unique<QSettings>(path, QSettings::NativeFormat);
 }
 
 bool writeWhole(int descriptor, const QByteArray &bytes)
@@ -137,48 +243,58 @@ bool writeWhole(int descriptor, const QByteArray &bytes)
     return true;
 }
 
-// The source's bytes into the destination, as QSettings writes a store: a temporary file beside
-// it, synced, then renamed over it, under the store's lock, so that no reader ever sees half a
-// store and no QSettings writer is overwritten half way. A destination that already holds these
-// very bytes needs nothing; one that holds other keys is not written.
-CopiedAsStored copyWholeFile(const QString &from, const QString &to)
+// Puts the bytes in place of the store: a reader sees the old store or the new one, never a part.
+bool replaceFile(const QString &path, const QByteArray &bytes, const Access &access)
 {
-    QFile source(from);
-    if (!readableStore(fileState(from)) || !source.open(QIODevice::ReadOnly))
-        return CopiedAsStored::Failed;
-    const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError)
-        return CopiedAsStored::Failed;
-    removeAbandonedLock(to);
-    QLockFile lock(to + QStringLiteral(".lock"));
-    // QSettings takes over a lock older than 30 s whose owner has gone; so does this, then gives up.
-    if (!lock.tryLock(35 * 1000))
-        return CopiedAsStored::Failed;
-    if (!writableStore(fileState(to)))
-        return CopiedAsStored::Failed;
-    if (!freshSettings(to)->allKeys().isEmpty()) {
-        QFile existing(to);
-        const bool same = existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes;
-        return same ? CopiedAsStored::Copied : CopiedAsStored::NotPossible;  // or another writer got there first
-    }
-    QByteArray temporary = QFile::encodeName(to) + ".XXXXXX";
+    QByteArray temporary = encoded(path) + ".XXXXXX";
     const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
-        return CopiedAsStored::Failed;
-    bool written = writeWhole(descriptor, bytes) && fsync(descriptor) == 0;
+        return false;
+    bool written = setAccess(descriptor, access) && writeWhole(descriptor, bytes) && fsync(descriptor) == 0;
     written = close(descriptor) == 0 && written;
-    written = written && rename(temporary.constData(), QFile::encodeName(to).constData()) == 0;
-    if (!written) {
+    if (!written || rename(temporary.constData(), encoded(path).constData()) != 0) {
         unlink(temporary.constData());
-        return CopiedAsStored::Failed;
+        return false;
     }
-    // The rename itself is on disk once the folder is.
-    const int folder = open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
+    const Descriptor folder(open(encoded(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC));
+    return folder.number >= 0 && fsync(folder.number) == 0;
+}
+
+// Rewrites a store with what `compose` makes of its present bytes and rights (both empty where it
+// holds nothing yet), then checks that the file holds what was written. False where the store is
+// not a file of its own (nothing is then written), or could not be written or checked.
+template <typename Compose>
+bool rewriteStore(const QString &path, const Compose &compose)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const StoreState lockState = fileState(path + QStringLiteral(".lock"));
+        const StoreState state = fileState(path);
+        if (lockState == StoreState::Unsafe || lockState == StoreState::Linked ||
+            (state != StoreState::Absent && state != StoreState::Present) || !makeFolders(QFileInfo(path).absolutePath()))
+            return false;
+        removeAbandonedLock(encoded(path + QStringLiteral(".lock")));
+        QLockFile lockFile(path + QStringLiteral(".lock"));
+        if (!lock(lockFile)) {
+            // Another run of this program may have removed the folder it found empty meanwhile.
+            if (QFileInfo(path).absoluteDir().exists())
+                return false;
+            continue;
+        }
+        removeLeftovers(path);
+        QByteArray current;
+        Access access;
+        const bool exists = fileState(path) == StoreState::Present;
+        if (exists && !readStoreFile(path, false, &current, &access, true))
+            return false;
+        const QByteArray bytes = compose(exists ? &current : nullptr, &access);
+        if (exists && bytes == current)
+            return true;
+        QByteArray check;
+        Access written;
+        return replaceFile(path, bytes, access) && readStoreFile(path, false, &check, &written, false) &&
+               check == bytes;
     }
-    return CopiedAsStored::Copied;
+    return false;
 }
 
 }  // namespace
@@ -188,19 +304,34 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     const QString location = storeLocation(organization, applicationName);
     if (location.isEmpty())
         return StoreState::Absent;
-    // Opened by its location, QSettings reads the store's file alone and locks it to write it:
-    // both must be files that can be opened without waiting. (The organisation-wide files it
-    // would fall back to are never read.)
+    // QSettings reads the store's file alone, and QSettings' writers lock it: both must be files
+    // that can be opened without waiting. (The organisation-wide files it would fall back to are
+    // never read.)
     const StoreState lock = fileState(location + QStringLiteral(".lock"));
     return lock == StoreState::Unsafe || lock == StoreState::Linked ? StoreState::Unsafe : fileState(location);
 }
 
-std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool fresh)
+std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
+    // Qt hands a file it has read to the next object that opens it by the same name, unread, if
+    // its size and time look the same; read through a name never used before in this run (that of
+    // an open descriptor, numbered afresh each time, closed with the object), it is read as it is.
+    static int nextNumber = 100;
     const QString location = storeLocation(organization, applicationName);
-    if (fresh)
-        return freshSettings(location);
-    removeAbandonedLock(location);
+    const Descriptor opened(open(encoded(location).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat file {
+    };
+    if (opened.number >= 0 && (fstat(opened.number, &file) != 0 || !S_ISREG(file.st_mode)))
+        return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);  // no store any more
+    auto descriptor = std::make_unique<Descriptor>(opened.number < 0 ? -1 : fcntl(opened.number, F_DUPFD_CLOEXEC, nextNumber++));
+    for (const char *folder : {"/proc/self/fd/", "/dev/fd/"}) {
+        const QString name = QString::fromLatin1(folder) + QString::number(descriptor->number);
+        if (descriptor->number >= 0 && QFileInfo(name).isFile()) {
+            auto store = std::make_unique<QSettings>(name, QSettings::NativeFormat);
+            new OpenFile(std::move(descriptor), store.get());
+            return store;
+        }
+    }
     return std::make_unique<QSettings>(location, QSettings::NativeFormat);
 }
 
@@ -229,127 +360,50 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseSensitive;
 }
 
-QVariantList prepareStoreAccess(const QString &organization, const QString &fromApplicationName,
-                                const QString &toApplicationName, bool destinationHoldsKeys)
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
 {
-    struct stat source {
-    };
-    if (stat(QFile::encodeName(storeLocation(organization, fromApplicationName)).constData(), &source) != 0)
-        return {};
-    const QString to = storeLocation(organization, toApplicationName);
-    struct stat destination {
-    };
-    const bool kept = destinationHoldsKeys && stat(QFile::encodeName(to).constData(), &destination) == 0;
-    // The settings never become readable by more users than could read them before.
-    // (A store is no program: set-id and sticky bits are not handed on.)
-    const uint mode = source.st_mode & (kept ? destination.st_mode : ~0U) & 0777;
-    const QVariantList access{mode, kept ? destination.st_uid : source.st_uid,
-                              kept ? destination.st_gid : source.st_gid};
-    if (!QDir().mkpath(QFileInfo(to).absolutePath()))
-        return access;
-    // A new file is made empty with those rights before anything is written into it: QSaveFile
-    // keeps an existing file's mode.
-    const int descriptor = open(QFile::encodeName(to).constData(),
-                                O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode));
-    if (descriptor >= 0)
-        close(descriptor);
-    restoreStoreAccess(organization, toApplicationName, access);
-    return access;
+    QByteArray source;
+    Access sourceAccess;
+    if (!readStoreFile(storeLocation(organization, fromApplicationName), true, &source, &sourceAccess, false))
+        return Carried::NotRead;
+    const bool written =
+        rewriteStore(storeLocation(organization, toApplicationName), [&](const QByteArray *current, Access *access) {
+            if (!current || !iniHoldsKeys(*current)) {
+                *access = sourceAccess;  // forced settings readable by root alone stay so
+                access->attributes.clear();
+                return source;
+            }
+            // The store keeps its own rights, never wider than its source's. (A store is no
+            // program: set-id and sticky bits are not handed on.)
+            access->mode &= sourceAccess.mode;
+            return mergeIniText(*current, source);
+        });
+    return written ? Carried::Copied : Carried::NotWritten;
 }
 
-void restoreStoreAccess(const QString &organization, const QString &applicationName, const QVariantList &access)
+bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
 {
-    if (access.size() != 3)
-        return;
-    const QByteArray path = QFile::encodeName(storeLocation(organization, applicationName));
-    // The owner can be handed on only where the process may (as root); the mode always. The
-    // mode goes last: changing the owner may clear set-id bits.
-    // A link in the store's place is never followed to a file elsewhere.
-    if (fileState(QFile::decodeName(path)) != StoreState::Present)
-        return;
-    if (chown(path.constData(), access.at(1).toUInt(), access.at(2).toUInt()) != 0) {
-        // not root: the file stays the writer's
-    }
-    if (chmod(path.constData(), static_cast<mode_t>(access.at(0).toUInt())) != 0) {
-        // the writer's rights stay
-    }
+    QByteArray bytes = texts.isEmpty() ? QByteArray() : QByteArray("[General]\n");
+    for (auto text = texts.cbegin(); text != texts.cend(); ++text)
+        bytes += text.key().toLatin1() + '=' + text.value().toLatin1() + '\n';
+    return rewriteStore(storeLocation(organization, applicationName), [&](const QByteArray *current, Access *access) {
+        if (!current)
+            *access = {geteuid(), getegid(), 0644, {}, {}};
+        return bytes;
+    });
 }
 
-QStringList keysKeptOnlyAsStored(const QString &, const QString &)
-{
-    return {};  // QSettings writes every value it could decode back as it read it
-}
-
-CopiedAsStored copyAsStored(const QString &organization, const QString &fromApplicationName,
-                            const QString &toApplicationName, const QString &key)
-{
-    if (!key.isEmpty())
-        return CopiedAsStored::NotPossible;  // a file is written whole
-    return copyWholeFile(storeLocation(organization, fromApplicationName),
-                         storeLocation(organization, toApplicationName));
-}
-
-void deleteStore(const QString &organization, const QString &applicationName)
+void removeStore(const QString &organization, const QString &applicationName)
 {
     const QString location = storeLocation(organization, applicationName);
     if (fileState(location) == StoreState::Present)
-        QFile::remove(location);
+        unlink(encoded(location).constData());
 }
 
-QStringList missingStoreFolders(const QString &organization)
+void removeCreatedFolders()
 {
-    QStringList missing;
-    const QStringList folders = settingsFolders();
-    if (folders.isEmpty())
-        return missing;
-    for (QString folder = organizationFolder(folders.first(), organization); !QFileInfo::exists(folder);
-         folder = QFileInfo(folder).absolutePath())
-        missing.prepend(folder);
-    return missing;
-}
-
-void removeIfEmpty(const QStringList &storeFolders)
-{
-    QStringList innermostFirst = storeFolders;
-    std::sort(innermostFirst.begin(), innermostFirst.end(),
-              [](const QString &a, const QString &b) { return a.size() > b.size(); });
     // rmdir removes a folder only while it is empty, so a store written meanwhile by anyone stays.
-    for (const QString &folder : innermostFirst)
-        rmdir(QFile::encodeName(folder).constData());
-}
-
-namespace {
-int &heldBack()
-{
-    static int descriptor = -1;
-    return descriptor;
-}
-}  // namespace
-
-void prepareProcess()
-{
-    // An installer that stops reading must not stop the migration halfway.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::array<int, 2> ends{};
-    if (pipe(ends.data()) != 0)
-        return;
-    // Neither end ever waits: a library that says more than the pipe holds loses the rest.
-    fcntl(ends[0], F_SETFL, O_NONBLOCK);
-    fcntl(ends[1], F_SETFL, O_NONBLOCK);
-    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
-    dup2(ends[1], STDERR_FILENO);
-    close(ends[1]);
-    heldBack() = ends[0];
-}
-
-QStringList takeLibraryMessages()
-{
-    QByteArray said;
-    std::array<char, 4096> buffer{};
-    ssize_t size = 0;
-    while (heldBack() >= 0 && (size = read(heldBack(), buffer.data(), buffer.size())) > 0)
-        said.append(buffer.data(), static_cast<int>(size));
-    QStringList messages = QString::fromLocal8Bit(said).split(QLatin1Char('\n'));
-    messages.removeAll(QString());
-    return messages;
+    for (const QString &folder : createdFolders())
+        rmdir(encoded(folder).constData());
+    createdFolders().clear();
 }

@@ -1,46 +1,18 @@
 #include "migration.h"
 
-#include <QSet>
 #include <QSettings>
 
 #include <algorithm>
-#include <iostream>
 
-namespace {
-
-// A store that cannot be read is named once per run, however often the search meets it.
-void reportUnreadable(const QString &applicationName)
+bool settingsExist(const QString &organization, const QString &applicationName, bool *unreadable)
 {
-    static QSet<QString> reported;
-    if (reported.contains(applicationName))
-        return;
-    reported.insert(applicationName);
-    std::cout << "error: could not read settings from '" << applicationName.toStdString() << "'" << std::endl;
-}
-
-}  // namespace
-
-bool settingsExist(const QString &organization, const QString &applicationName)
-{
-    switch (storeState(organization, applicationName)) {
-    case StoreState::Absent:  // nothing to read and nothing to clear
+    const std::unique_ptr<QSettings> store = openStore(organization, applicationName, unreadable);
+    if (!store)
         return false;
-    case StoreState::Unsafe:
-        reportUnreadable(applicationName);
-        return false;
-    case StoreState::Present:
-    case StoreState::Linked:
-        break;
-    }
-    prepareToDecodeValues();
-    const std::unique_ptr<QSettings> store = openStore(organization, applicationName);
-    const bool hasKeys = !store->allKeys().isEmpty();
-    if (hasKeys)
+    if (!store->allKeys().isEmpty())
         return true;
-    if (store->status() != QSettings::NoError)
-        reportUnreadable(applicationName);  // and left as it is: clearing it would lose what is left
-    else
-        store->remove(QString());  // the empty key removes everything; written back on destruction
+    // An empty store is cleared; one that cannot be cleared is still empty.
+    replaceStore(organization, applicationName, {});
     return false;
 }
 
@@ -55,13 +27,15 @@ bool versionSettingsExist(const QString &organization, const QString &versionNam
 bool isSystemSettingsWritable()
 {
     const QString probe = QStringLiteral("SettingsMigrator write probe");
-    // Asking a FIFO or a folder whether it may be written would wait for good, or fail.
-    if (!writableStore(storeState(ownOrganization(), probe))) {
+    // Trying a FIFO or a folder could wait for good, or fail.
+    const StoreState state = storeState(ownOrganization(), probe);
+    if (state != StoreState::Absent && state != StoreState::Present) {
         reportUnwritable(probe);
         return false;
     }
-    const bool writable = openStore(ownOrganization(), probe)->isWritable();
-    // Asking may create the store; it never holds anything, so it goes again.
-    deleteStore(ownOrganization(), probe);
+    // A store written and removed again: what a migration does, as the caller's rights allow it.
+    const bool writable = replaceStore(ownOrganization(), probe, {});
+    removeStore(ownOrganization(), probe);
+    removeCreatedFolders();
     return writable;
 }

@@ -1,69 +1,106 @@
+// Unfinished migrations. A migration under way is recorded in a store of this program's own, under
+// its own organisation like the write probe, one per organisation and new version, so that a run
+// cut short (killed, power lost, disk full) is completed by the next one and never taken for a
+// whole version meanwhile. The store is named by a digest of the two names, so that its name fits
+// every storage however long they are and no text of theirs can reach beyond that store. It holds
+// them, the version copied from, and the groups still to be carried, percent-encoded, e.g.
+//
+//   [General]
+//   from=Kelvor%20x64%209.0
+//   left=DefaultSettingsModificationCounterSystem%20ForcedSettings
+//   organization=Vantorel
+//   version=Kelvor%20x64%209.1
+
 #include "migration.h"
 
 #include <QCryptographicHash>
 #include <QSettings>
 #include <QUrl>
 
-// A migration in progress is recorded in a store of this program's own, under its own
-// organisation like the write probe, one store per organisation and new version. The store is
-// named by a digest of the two, so that its name fits every storage however long they are and no
-// text of theirs can reach beyond that store, e.g. "SettingsMigrator unfinished
-// 3f0a...(32 hex digits)"; the record holds them readably beside the version it copies from.
+#include <iostream>
 
 namespace {
 
-const QString fromKey = QStringLiteral("from");
-
-QString recordName(const QString &organization, const QString &versionName)
+QString digestName(const QString &organization, const QString &versionName)
 {
     const QByteArray names = organization.toUtf8() + '\0' + versionName.toUtf8();
     return QStringLiteral("SettingsMigrator unfinished ") +
            QString::fromLatin1(QCryptographicHash::hash(names, QCryptographicHash::Sha256).toHex().left(32));
 }
 
-// The name earlier releases gave the record: both names percent-encoded. A migration they left
-// unfinished is still completed.
-QString earlierRecordName(const QString &organization, const QString &versionName)
+// Where the storage ignores the case of names, so does the record: "KELVOR" completes what
+// "Kelvor" left. Records of 1.0.0, named by the names as given, are still found.
+QStringList recordNames(const QString &organization, const QString &versionName)
 {
-    return QStringLiteral("SettingsMigrator unfinished ") + QString::fromLatin1(QUrl::toPercentEncoding(organization)) +
-           QLatin1Char(' ') + QString::fromLatin1(QUrl::toPercentEncoding(versionName));
+    QStringList names{recordName(organization, versionName), digestName(organization, versionName)};
+    names.removeDuplicates();
+    return names;
 }
 
-QString recordedSource(const QString &name)
+QString encoded(const QString &text)
 {
-    if (!readableStore(storeState(ownOrganization(), name)))
-        return {};
-    return openStore(ownOrganization(), name)->value(fromKey).toString();
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+QString decoded(const QVariant &value)
+{
+    return QUrl::fromPercentEncoding(value.toString().toUtf8());
 }
 
 }  // namespace
 
-QString unfinishedMigrationSource(const QString &organization, const QString &versionName)
+QString recordName(const QString &organization, const QString &versionName)
 {
-    const QString from = recordedSource(recordName(organization, versionName));
-    return from.isEmpty() ? recordedSource(earlierRecordName(organization, versionName)) : from;
+    return storeNameCase() == Qt::CaseInsensitive ? digestName(organization.toLower(), versionName.toLower())
+                                                  : digestName(organization, versionName);
 }
 
-bool recordUnfinishedMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
+QString unfinishedMigrationSource(const QString &organization, const QString &versionName, QStringList *groupsLeft)
 {
-    const QString name = recordName(organization, versionName);
-    if (writableStore(storeState(ownOrganization(), name))) {
-        {
-            const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
-            record->setValue(QStringLiteral("organization"), organization);
-            record->setValue(QStringLiteral("version"), versionName);
-            record->setValue(fromKey, fromVersionName);
-        }  // written back before the first store of the new version is written
-        if (readStoreBack(ownOrganization(), name)->value(fromKey).toString() == fromVersionName)
-            return true;
-        deleteStore(ownOrganization(), name);  // what a failed write left is no record
+    for (const QString &name : recordNames(organization, versionName)) {
+        const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
+        const QString from = record ? decoded(record->value(QStringLiteral("from"))) : QString();
+        if (from.isEmpty())
+            continue;
+        if (groupsLeft) {
+            // (Records of 1.0.0 say nothing of it: every store is carried again.)
+            const QVariant left = record->value(QStringLiteral("left"));
+            *groupsLeft = left.isValid() ? decoded(left).split(QLatin1Char(' ')) : settingsGroups();
+            groupsLeft->removeAll(QString());
+        }
+        return from;
     }
-    reportUnwritable(name);
-    return false;
+    return {};
 }
 
-void clearUnfinishedMigration(const QString &organization, const QString &versionName)
+QString resumeMigrationFrom(const QString &organization, const QString &versionName)
 {
-    deleteStore(ownOrganization(), recordName(organization, versionName));
-    deleteStore(ownOrganization(), earlierRecordName(organization, versionName));
+    const QString from = unfinishedMigrationSource(organization, versionName);
+    if (from.isEmpty() || versionSettingsExist(organization, from))
+        return from;
+    giveUpMigration(organization, versionName, from);
+    return {};
+}
+
+void giveUpMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
+{
+    std::cout << "  The unfinished migration from '" << fromVersionName.toStdString()
+              << "' cannot be completed and is given up" << std::endl;
+    recordMigration(organization, versionName, fromVersionName, {});
+}
+
+bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
+                     const QStringList &groupsLeft)
+{
+    const QStringList names = recordNames(organization, versionName);
+    if (!groupsLeft.isEmpty() &&
+        !replaceStore(ownOrganization(), names.first(),
+                      {{QStringLiteral("organization"), encoded(organization)},
+                       {QStringLiteral("version"), encoded(versionName)},
+                       {QStringLiteral("from"), encoded(fromVersionName)},
+                       {QStringLiteral("left"), encoded(groupsLeft.join(QLatin1Char(' ')))}}))
+        return false;
+    for (const QString &name : groupsLeft.isEmpty() ? names : QStringList(names.mid(1)))
+        removeStore(ownOrganization(), name);
+    return true;
 }

@@ -25,10 +25,10 @@ bool isCandidate(int candidateMajor, int candidateMinor, int major, int minor)
     return candidateMinor <= highestSearchedMinor;
 }
 
-// A version with settings that no unfinished migration is writing. The record is looked at after
-// the stores: a migration records itself before it writes its first store, so one that is still
-// writing a store found with settings is seen.
-bool hasSettings(const QString &organization, const QString &versionName, const QStringList &groups)
+// Whether the version has settings and no unfinished migration is writing it. The record is looked
+// at after the stores: a migration records itself before it writes its first store, so one that
+// is still writing a store found with settings is seen.
+bool isWholeVersionWithSettings(const QString &organization, const QString &versionName, const QStringList &groups)
 {
     return std::any_of(groups.cbegin(), groups.cend(),
                        [&](const QString &group) {
@@ -61,7 +61,7 @@ std::map<Candidate, QStringList> listedCandidates(const QStringList &storeNames,
     for (const QString &storeName : storeNames) {
         if (!storeName.startsWith(applicationName, nameCase))
             continue;
-        const QRegularExpressionMatch match = version.match(storeName.midRef(applicationName.size()));
+        const QRegularExpressionMatch match = version.match(storeName.mid(applicationName.size()));
         bool majorRead = false;
         bool minorRead = false;
         const int candidateMajor = match.captured(1).toInt(&majorRead);
@@ -87,13 +87,13 @@ QString findPreviousApplicationName(const QString &organization, const QString &
     if (listStores(organization, applicationName, &storeNames)) {
         // Only stores that exist can hold settings: probe those, in the order of the walk below.
         for (const auto &[candidate, listedGroups] : listedCandidates(storeNames, applicationName, major, minor)) {
-            const auto [m, n, betaIndex] = candidate;
-            QString versionName = composeCandidateName(applicationName, -m, -n, betaIndex);
+            const auto [negatedMajor, negatedMinor, betaIndex] = candidate;
+            QString versionName = composeCandidateName(applicationName, -negatedMajor, -negatedMinor, betaIndex);
             QStringList present;  // in list order
             for (const QString &group : groups)
                 if (listedGroups.contains(group))
                     present.append(group);
-            if (hasSettings(organization, versionName, present))
+            if (isWholeVersionWithSettings(organization, versionName, present))
                 return versionName;
         }
         return {};
@@ -108,7 +108,7 @@ QString findPreviousApplicationName(const QString &organization, const QString &
         for (int n = topMinor; n >= 0; --n) {
             for (int betaIndex = 0; betaIndex < betaLevelCount; ++betaIndex) {
                 QString candidate = composeCandidateName(applicationName, m, n, betaIndex);
-                if (hasSettings(organization, candidate, groups))
+                if (isWholeVersionWithSettings(organization, candidate, groups))
                     return candidate;
             }
         }

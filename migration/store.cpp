@@ -1,45 +1,33 @@
 #include "migration.h"
 
-#include <QSet>
 #include <QSettings>
 
-namespace {
-
-// Stores, as "organisation/store", while whose reading Qt, or a library below it, said something:
-// a value that failed to decode, or a damaged image. Qt reads a store once and may hand the same
-// contents to later objects, so what was said the first time is kept for the run.
-QSet<QString> &storesWithDecodeFailures()
+std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName, bool *unreadable)
 {
-    static QSet<QString> stores;
-    return stores;
-}
-
-QString storeId(const QString &organization, const QString &applicationName)
-{
-    return organization + QLatin1Char('/') + applicationName;
-}
-
-}  // namespace
-
-std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName)
-{
-    const int messagesBefore = messagesNoted();
-    std::unique_ptr<QSettings> store = storeObject(organization, applicationName, false);
-    // Qt decodes a file's values once their keys are first asked for; the registry's as each value
-    // is read, which copySettings watches itself.
-    static_cast<void>(store->allKeys());
+    const auto cannotRead = [&] {
+        reportUnreadable(applicationName);
+        if (unreadable)
+            *unreadable = true;
+        return nullptr;
+    };
+    if (unreadable)
+        *unreadable = false;
+    switch (storeState(organization, applicationName)) {
+    case StoreState::Absent:
+        return nullptr;
+    case StoreState::Unsafe:  // never opened: it could make the run fail or wait for good
+        return cannotRead();
+    case StoreState::Present:
+    case StoreState::Linked:
+        break;
+    }
+    // Some values (bitmaps, cursors) make Qt abort while it reads them without a GUI application.
+    prepareToDecodeValues();
+    std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    // Qt decodes a file's values once their keys are first asked for.
+    const bool empty = store->allKeys().isEmpty();
     reportLibraryMessages();  // what libraries said while the values were decoded
-    if (messagesNoted() != messagesBefore)
-        storesWithDecodeFailures().insert(storeId(organization, applicationName));
+    if (empty && store->status() != QSettings::NoError)
+        return cannotRead();  // garbage, NUL bytes after a power loss, no read access
     return store;
-}
-
-std::unique_ptr<QSettings> readStoreBack(const QString &organization, const QString &applicationName)
-{
-    return storeObject(organization, applicationName, true);
-}
-
-bool decodeFailedIn(const QString &organization, const QString &applicationName)
-{
-    return storesWithDecodeFailures().contains(storeId(organization, applicationName));
 }
