@@ -50,12 +50,6 @@ QStringList storePath(const QString &organization, const QString &applicationNam
            applicationName.split(QLatin1Char('\\'));
 }
 
-// How many of those names belong to the organisation's own keys, "Software" included.
-int organizationDepth(const QString &organization)
-{
-    return 1 + static_cast<int>(organization.count(QLatin1Char('\\'))) + 1;
-}
-
 // A subkey opened as itself: a link is opened, not followed.
 Key openOwnKey(HKEY parent, const QString &name, REGSAM access, LONG *result)
 {
@@ -419,7 +413,7 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
     const QStringList from = storePath(organization, fromApplicationName);
     const QStringList to = storePath(organization, toApplicationName);
     if (from.isEmpty())
-        return Carried::NotRead;
+        return Carried::NotWritten;  // Qt keeps no stores without an organisation
     // The whole source is read before anything is written.
     Key source;
     if (openPath(from, KEY_READ, &source) != Found::Key)
@@ -497,7 +491,15 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
         value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
         after.push_back(std::move(value));
     }
+    // A value whose name differs from a text's only in case would keep its own spelling.
     bool written = true;
+    for (const Value &old : before) {
+        const QString name = QString::fromWCharArray(old.name.data());
+        for (auto text = texts.cbegin(); written && text != texts.cend(); ++text)
+            if (text.key() != name && text.key().compare(name, Qt::CaseInsensitive) == 0 &&
+                RegDeleteValueW(store.get(), old.name.data()) != ERROR_SUCCESS)
+                written = false;
+    }
     for (const Value &value : after)
         written = written && writeValue(store.get(), value);
     for (const Value &old : before) {
