@@ -1,5 +1,10 @@
 // Where stores are registry keys: HKEY_LOCAL_MACHINE\Software\<organisation>\<store>, as Qt keeps
-// system-scope settings on Windows.
+// system-scope settings on Windows (the native view of a 64-bit process; WOW6432Node is not read).
+//
+// Stores are read through QSettings only to find out whether they hold settings. Everything that
+// is written goes through the registry's own functions, value by value as it is stored: QSettings
+// would read text beginning with "@" as one of its own markers and write it back changed, and it
+// cannot name values called "Default" or "." or holding a backslash.
 
 #include "migration.h"
 
@@ -7,22 +12,26 @@
 
 #include <windows.h>
 
-#include <array>
+#include <algorithm>
 #include <memory>
-#include <utility>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
-// Qt reads an organisation's stores from none at all when the organisation is empty.
-QString organizationKey(const QString &organization)
-{
-    return organization.isEmpty() ? QString() : QStringLiteral("Software\\") + organization;
-}
+// How many levels of subkeys below a store are walked; a store deeper than that is not read.
+constexpr int deepestLevel = 64;
+// How often a key is read again when it changes while it is read.
+constexpr int readAttempts = 3;
 
 const wchar_t *wide(const QString &text)
 {
     return reinterpret_cast<const wchar_t *>(text.utf16());
+}
+
+QString fromWide(const wchar_t *text, DWORD size)
+{
+    return QString::fromWCharArray(text, static_cast<int>(size));
 }
 
 struct KeyCloser {
@@ -30,112 +39,367 @@ struct KeyCloser {
 };
 using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
-Key openKey(const QString &path, REGSAM access)
+// The path of a store below HKEY_LOCAL_MACHINE, one key name each: "Software", the organisation's
+// and the store's (an application name holding backslashes places its stores in subkeys, as Qt
+// does). Empty where Qt keeps no stores: for an empty organisation.
+QStringList storePath(const QString &organization, const QString &applicationName)
+{
+    if (organization.isEmpty())
+        return {};
+    return QStringList{QStringLiteral("Software")} + organization.split(QLatin1Char('\\')) +
+           applicationName.split(QLatin1Char('\\'));
+}
+
+// A subkey opened as itself: a link is opened, not followed.
+Key openOwnKey(HKEY parent, const QString &name, REGSAM access, LONG *result)
 {
     HKEY key = nullptr;
-    if (path.isEmpty() || RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, access, &key) != ERROR_SUCCESS)
-        return nullptr;
-    return Key(key);
+    *result = RegOpenKeyExW(parent, wide(name), REG_OPTION_OPEN_LINK, access, &key);
+    return *result == ERROR_SUCCESS ? Key(key) : nullptr;
 }
 
-// QSettings names a registry value by its key path with "/" and "\\" swapped: "a/b/c" is the
-// value "c" of the subkey "a\\b"; "Default" and "." name a key's unnamed default value.
-QString swapSlashes(QString path)
+// Whether a key opened as itself is a registry link: it holds the path of its target.
+bool isLink(HKEY key)
 {
-    for (QChar &character : path) {
-        if (character == QLatin1Char('/'))
-            character = QLatin1Char('\\');
-        else if (character == QLatin1Char('\\'))
-            character = QLatin1Char('/');
+    DWORD type = REG_NONE;
+    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+enum class Found { Key, Absent, Link, Unreadable };
+
+// Opens a path below HKEY_LOCAL_MACHINE name by name, following no link on the way: a link, or a
+// key that cannot be opened, is said instead.
+Found openPath(const QStringList &path, REGSAM access, Key *opened)
+{
+    Key parent;
+    for (int level = 0; level < path.size(); ++level) {
+        const bool last = level == path.size() - 1;
+        LONG result = ERROR_SUCCESS;
+        Key key = openOwnKey(parent ? parent.get() : HKEY_LOCAL_MACHINE, path.at(level),
+                             (last ? access : KEY_ENUMERATE_SUB_KEYS) | KEY_QUERY_VALUE, &result);
+        if (result == ERROR_FILE_NOT_FOUND)
+            return Found::Absent;
+        if (!key)
+            return Found::Unreadable;
+        if (level > 0 && isLink(key.get()))  // HKEY_LOCAL_MACHINE\Software itself is the system's
+            return Found::Link;
+        parent = std::move(key);
     }
-    return path;
+    *opened = std::move(parent);
+    return Found::Key;
 }
 
-// A key for a value QSettings cannot name: its subkey below the store and its own name, as the
-// registry has them, behind a character no key of QSettings begins with.
-const QChar registryNameMark(1);
+// One value as the registry keeps it.
+struct Value {
+    std::vector<wchar_t> name;  // terminated
+    DWORD type = REG_NONE;
+    QByteArray data;
+};
 
-QString registryNameKey(const QString &path, const QString &valueName)
-{
-    return registryNameMark + path + registryNameMark + valueName;
-}
+// A key of a store: its place below the store ("" for the store's own), its values and who may
+// do what with it.
+struct StoreKey {
+    QString path;
+    int parent = -1;  // index of the key it lies in
+    std::vector<Value> values;
+    QByteArray security;  // owner and DACL, self-relative
+};
 
-std::pair<QString, QString> splitKey(const QString &key)
+// Reads every value of a key whole, names and data of any length. False when one cannot be read
+// whole, or its name would not survive being written back (one holding a NUL character).
+bool readValues(HKEY key, std::vector<Value> *values)
 {
-    if (key.startsWith(registryNameMark)) {
-        const int mark = key.indexOf(registryNameMark, 1);
-        return {key.mid(1, mark - 1), key.mid(mark + 1)};
-    }
-    const QString path = swapSlashes(key);
-    const int slash = path.lastIndexOf(QLatin1Char('\\'));
-    QString valueName = path.mid(slash + 1);
-    if (valueName == QLatin1String("Default") || valueName == QLatin1String("."))
-        valueName.clear();
-    return {path.left(qMax(slash, 0)), valueName};
-}
-
-// Whether QSettings writes the value back as it is stored: a string it reads whole (UTF-16,
-// terminated once, nothing after the terminator) and numbers of their proper size. Everything
-// else (expandable strings, binary data, string lists, values without type) it changes.
-bool keptByQSettings(DWORD type, const QByteArray &data)
-{
-    switch (type) {
-    case REG_SZ: {
-        const int characters = data.size() / 2;
-        if (data.size() % 2 != 0 || characters == 0)
+    for (int attempt = 0; attempt < readAttempts; ++attempt) {
+        DWORD count = 0;
+        DWORD longestName = 0;
+        DWORD largestData = 0;
+        if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longestName,
+                             &largestData, nullptr, nullptr) != ERROR_SUCCESS)
             return false;
-        const auto *text = reinterpret_cast<const ushort *>(data.constData());
-        for (int i = 0; i < characters - 1; ++i)
-            if (text[i] == 0)
+        values->clear();
+        std::vector<wchar_t> name(longestName + 1);
+        QByteArray data(static_cast<int>(qMax<DWORD>(largestData, 1)), Qt::Uninitialized);
+        bool changed = false;
+        for (DWORD index = 0;; ++index) {
+            auto nameSize = static_cast<DWORD>(name.size());
+            auto dataSize = static_cast<DWORD>(data.size());
+            DWORD type = REG_NONE;
+            const LONG result = RegEnumValueW(key, index, name.data(), &nameSize, nullptr, &type,
+                                              reinterpret_cast<BYTE *>(data.data()), &dataSize);
+            if (result == ERROR_NO_MORE_ITEMS)
+                break;
+            if (result == ERROR_MORE_DATA) {  // a longer name or larger value written meanwhile
+                changed = true;
+                break;
+            }
+            if (result != ERROR_SUCCESS)
                 return false;
-        return text[characters - 1] == 0;
+            Value value;
+            value.name.assign(name.data(), name.data() + nameSize);
+            if (std::find(value.name.cbegin(), value.name.cend(), L'\0') != value.name.cend())
+                return false;
+            value.name.push_back(L'\0');
+            value.type = type;
+            value.data = data.left(static_cast<int>(dataSize));
+            values->push_back(std::move(value));
+        }
+        if (!changed)
+            return true;
     }
-    case REG_DWORD:
-        return data.size() == 4;
-    case REG_QWORD:
-        return data.size() == 8;
-    default:
-        return false;
-    }
+    return false;
 }
 
-// Where the store is kept: opened there, QSettings reads that one key and no fallback.
-QString storeLocation(const QString &organization, const QString &applicationName)
+// The names of a key's subkeys, whole.
+bool readSubkeys(HKEY key, QStringList *names)
 {
-    const QString key = organizationKey(organization);
-    return key.isEmpty() ? QString()
-                         : QStringLiteral("\\HKEY_LOCAL_MACHINE\\") + key + QLatin1Char('\\') + applicationName;
+    for (int attempt = 0; attempt < readAttempts; ++attempt) {
+        DWORD longest = 0;
+        if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr) != ERROR_SUCCESS)
+            return false;
+        names->clear();
+        std::vector<wchar_t> name(longest + 1);
+        bool changed = false;
+        for (DWORD index = 0;; ++index) {
+            auto size = static_cast<DWORD>(name.size());
+            const LONG result = RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+            if (result == ERROR_NO_MORE_ITEMS)
+                break;
+            if (result == ERROR_MORE_DATA) {
+                changed = true;
+                break;
+            }
+            if (result != ERROR_SUCCESS)
+                return false;
+            const QString subkey = fromWide(name.data(), size);
+            if (subkey.contains(QChar(0)))
+                return false;
+            names->append(subkey);
+        }
+        if (!changed)
+            return true;
+    }
+    return false;
+}
+
+QByteArray securityOf(HKEY key)
+{
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    for (int attempt = 0; attempt < readAttempts; ++attempt) {
+        QByteArray descriptor(static_cast<int>(size), Qt::Uninitialized);
+        const LONG result = RegGetKeySecurity(key, parts, size ? descriptor.data() : nullptr, &size);
+        if (result == ERROR_SUCCESS)
+            return descriptor;
+        if (result != ERROR_INSUFFICIENT_BUFFER)
+            return {};
+    }
+    return {};
+}
+
+enum class Walk { Read, NotRead };
+
+// Walks a store, `deepestLevel` levels at most, following no link: every key it holds, parents
+// before the keys they hold, with their values and rights where `withValues`. Not read: a key that
+// cannot be opened or read whole, a link, a store deeper than that.
+Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys)
+{
+    struct Level {
+        Key key;
+        int index;
+        QStringList subkeys;
+        int next;
+    };
+    std::vector<Level> levels;
+    const auto enter = [&](Key key, const QString &path, int parent) {
+        StoreKey read;
+        read.path = path;
+        read.parent = parent;
+        QStringList subkeys;
+        if (!readSubkeys(key.get(), &subkeys))
+            return false;
+        if (withValues) {
+            read.security = securityOf(key.get());
+            if (read.security.isEmpty() || !readValues(key.get(), &read.values))
+                return false;
+        }
+        keys->push_back(std::move(read));
+        levels.push_back({std::move(key), static_cast<int>(keys->size()) - 1, subkeys, 0});
+        return true;
+    };
+    if (!enter(std::move(store), QString(), -1))
+        return Walk::NotRead;
+    while (!levels.empty()) {
+        Level &level = levels.back();
+        if (level.next == level.subkeys.size()) {
+            levels.pop_back();
+            continue;
+        }
+        const QString name = level.subkeys.at(level.next++);
+        if (static_cast<int>(levels.size()) > deepestLevel)
+            return Walk::NotRead;
+        LONG result = ERROR_SUCCESS;
+        Key subkey = openOwnKey(level.key.get(), name, KEY_READ, &result);
+        if (result == ERROR_FILE_NOT_FOUND)
+            continue;  // removed meanwhile
+        if (!subkey || isLink(subkey.get()))
+            return Walk::NotRead;
+        const QString &parentPath = keys->at(static_cast<std::size_t>(level.index)).path;
+        const QString path = parentPath.isEmpty() ? name : parentPath + QLatin1Char('\\') + name;
+        if (!enter(std::move(subkey), path, level.index))
+            return Walk::NotRead;
+    }
+    return Walk::Read;
+}
+
+// The keys of organisations (and of the folders of application names holding a backslash) that
+// this run created, in the order they were made.
+QList<QStringList> &createdKeys()
+{
+    static QList<QStringList> keys;
+    return keys;
+}
+
+Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArray &security, bool *created);
+
+// Opens or creates the keys of a path below HKEY_LOCAL_MACHINE but its last, name by name,
+// following no link; takes note of those it creates.
+Key createParents(const QStringList &path)
+{
+    Key parent;
+    for (int level = 0; level < path.size() - 1; ++level) {
+        bool created = false;
+        Key opened = openOrCreate(parent ? parent.get() : HKEY_LOCAL_MACHINE, path.at(level),
+                                  KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, QByteArray(), &created);
+        if (!opened)
+            return nullptr;
+        if (created)
+            createdKeys().append(path.mid(0, level + 1));
+        parent = std::move(opened);
+    }
+    return parent;
+}
+
+// Opens a subkey to write into it, as itself, or creates it with the given rights (where not
+// null). A link is never opened for writing.
+Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArray &security, bool *created)
+{
+    *created = false;
+    LONG result = ERROR_SUCCESS;
+    Key existing = openOwnKey(parent, name, access | KEY_QUERY_VALUE, &result);
+    if (existing)
+        return isLink(existing.get()) ? nullptr : std::move(existing);
+    if (result != ERROR_FILE_NOT_FOUND)
+        return nullptr;
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    QByteArray descriptor = security;
+    attributes.lpSecurityDescriptor = descriptor.isEmpty() ? nullptr : descriptor.data();
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(parent, wide(name), 0, nullptr, 0, access | KEY_QUERY_VALUE | WRITE_DAC | WRITE_OWNER,
+                        descriptor.isEmpty() ? nullptr : &attributes, &key, &disposition) != ERROR_SUCCESS)
+        return nullptr;
+    Key opened(key);
+    *created = disposition == REG_CREATED_NEW_KEY;
+    if (!*created) {
+        // Made by someone else a moment ago, perhaps as a link that the creation followed: opened
+        // again as itself.
+        opened = openOwnKey(parent, name, access | KEY_QUERY_VALUE, &result);
+        return opened && !isLink(opened.get()) ? std::move(opened) : nullptr;
+    }
+    // The rights exactly as the source's: the registry may have added inherited entries to those
+    // given at creation, or ignored them. Where the owner cannot be handed on, the key stays its
+    // creator's, as every key this process creates.
+    if (!descriptor.isEmpty() &&
+        RegSetKeySecurity(opened.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.data()) !=
+            ERROR_SUCCESS &&
+        RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, descriptor.data()) != ERROR_SUCCESS)
+        return nullptr;
+    return opened;
+}
+
+// Writes a value and reads it back: the same type and bytes must be there.
+bool writeValue(HKEY key, const Value &value)
+{
+    if (RegSetValueExW(key, value.name.data(), 0, value.type, reinterpret_cast<const BYTE *>(value.data.constData()),
+                       static_cast<DWORD>(value.data.size())) != ERROR_SUCCESS)
+        return false;
+    DWORD type = REG_NONE;
+    auto size = static_cast<DWORD>(value.data.size() + 1);
+    QByteArray written(static_cast<int>(size), Qt::Uninitialized);
+    return RegQueryValueExW(key, value.name.data(), nullptr, &type, reinterpret_cast<BYTE *>(written.data()),
+                            &size) == ERROR_SUCCESS &&
+           type == value.type && written.left(static_cast<int>(size)) == value.data;
+}
+
+// Whether a key holds no value and no subkey.
+bool holdsNothing(HKEY key)
+{
+    DWORD subkeys = 1;
+    DWORD values = 1;
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                            nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
 }
 
 }  // namespace
 
 StoreState storeState(const QString &organization, const QString &applicationName)
 {
-    const QString key = organizationKey(organization);
-    return !key.isEmpty() && openKey(key + QLatin1Char('\\') + applicationName, KEY_READ) ? StoreState::Present
-                                                                                          : StoreState::Absent;
+    const QStringList path = storePath(organization, applicationName);
+    if (path.isEmpty())
+        return StoreState::Absent;
+    Key store;
+    switch (openPath(path, KEY_READ, &store)) {
+    case Found::Absent:
+        return StoreState::Absent;
+    case Found::Link:
+        return StoreState::Linked;
+    case Found::Unreadable:
+        return StoreState::Unsafe;
+    case Found::Key:
+        break;
+    }
+    // QSettings would follow a link inside the store out of it, and round a loop for ever.
+    std::vector<StoreKey> keys;
+    return walkStore(std::move(store), false, &keys) == Walk::Read ? StoreState::Present : StoreState::Unsafe;
 }
 
-bool listStores(const QString &organization, const QString &, QStringList *storeNames)
+std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
-    const QString key = organizationKey(organization);
-    if (key.isEmpty())
+    // Qt reads the registry value by value as it is asked, never from a copy of its own. Without
+    // an organisation it reads and writes nothing.
+    if (organization.isEmpty())
+        return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);
+    return std::make_unique<QSettings>(QStringLiteral("\\HKEY_LOCAL_MACHINE\\Software\\") + organization +
+                                           QLatin1Char('\\') + applicationName,
+                                       QSettings::NativeFormat);
+}
+
+bool listStores(const QString &organization, const QString &applicationName, QStringList *storeNames)
+{
+    if (organization.isEmpty())
         return true;  // no store at all
-    HKEY handle = nullptr;
-    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(key), 0, KEY_READ, &handle);
+    // The stores of an application whose name holds a backslash are subkeys of a key named by
+    // what comes before the last one. Key names are listed as the registry has them: QSettings
+    // would list a name holding "/" with "\\".
+    const QString prefix = applicationName.left(applicationName.lastIndexOf(QLatin1Char('\\')) + 1);
+    const QString folder = QStringLiteral("Software\\") + organization +
+                           (prefix.isEmpty() ? QString() : QLatin1Char('\\') + prefix.chopped(1));
+    HKEY key = nullptr;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(folder), 0, KEY_READ, &key);
     if (opened == ERROR_FILE_NOT_FOUND)
         return true;  // no store at all
     if (opened != ERROR_SUCCESS)
-        return false;  // e.g. not readable by the caller: every candidate is probed
-    RegCloseKey(handle);
-    storeNames->append(QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\") + key, QSettings::NativeFormat).childGroups());
+        return false;  // every candidate is probed
+    const Key listed(key);
+    QStringList names;
+    if (!readSubkeys(listed.get(), &names))
+        return false;
+    for (const QString &name : names)
+        storeNames->append(prefix + name);
     return true;
-}
-
-std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName, bool)
-{
-    // Qt reads the registry value by value as it is asked, never from a copy of its own.
-    return std::make_unique<QSettings>(storeLocation(organization, applicationName), QSettings::NativeFormat);
 }
 
 Qt::CaseSensitivity storeNameCase()
@@ -143,154 +407,149 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseInsensitive;
 }
 
-// A new key takes its access rights from its parent key, as every key written through the
-// registry does, and an existing one keeps its own.
-QVariantList prepareStoreAccess(const QString &, const QString &, const QString &, bool)
+Carried carryStore(const QString &organization, const QString &fromApplicationName,
+                   const QString &toApplicationName)
 {
-    return {};
+    const QStringList from = storePath(organization, fromApplicationName);
+    const QStringList to = storePath(organization, toApplicationName);
+    if (from.isEmpty())
+        return Carried::NotWritten;  // Qt keeps no stores without an organisation
+    // The whole source is read before anything is written.
+    Key source;
+    if (openPath(from, KEY_READ, &source) != Found::Key)
+        return Carried::NotRead;
+    std::vector<StoreKey> keys;
+    if (walkStore(std::move(source), true, &keys) != Walk::Read)
+        return Carried::NotRead;
+
+    const StoreState destinationState = storeState(organization, toApplicationName);
+    if (destinationState != StoreState::Absent && destinationState != StoreState::Present)
+        return Carried::NotWritten;
+    const Key parent = createParents(to);
+    if (!parent)
+        return Carried::NotWritten;
+    // A new store takes its source's rights, key by key: where it is created, the key Software
+    // would hand read access to every user. An existing store keeps its own, and the keys
+    // created in it take theirs from it.
+    bool storeCreated = false;
+    std::vector<Key> written;
+    written.reserve(keys.size());
+    bool failed = false;
+    for (const StoreKey &key : keys) {
+        bool created = false;
+        HKEY into = key.parent < 0 ? parent.get() : written.at(static_cast<std::size_t>(key.parent)).get();
+        const QString name = key.parent < 0 ? to.last() : key.path.mid(key.path.lastIndexOf(QLatin1Char('\\')) + 1);
+        Key opened = openOrCreate(into, name, KEY_READ | KEY_WRITE,
+                                  storeCreated || key.parent < 0 ? key.security : QByteArray(), &created);
+        if (key.parent < 0)
+            storeCreated = created;
+        if (!opened) {
+            failed = true;
+            break;
+        }
+        for (const Value &value : key.values)
+            if (!writeValue(opened.get(), value))
+                failed = true;
+        written.push_back(std::move(opened));
+        if (failed)
+            break;
+    }
+    if (failed && storeCreated) {
+        // A store this carry made holds nothing but what it wrote: it goes again, whole.
+        written.clear();
+        RegDeleteTreeW(parent.get(), wide(to.last()));
+    }
+    return failed ? Carried::NotWritten : Carried::Copied;
 }
 
-void restoreStoreAccess(const QString &, const QString &, const QVariantList &) {}
-
-namespace {
-
-// Adds the QSettings keys of the values below `path` (a key of the store, "" for the store's own)
-// that QSettings would change.
-void collectKeptOnlyAsStored(const QString &storeKey, const QString &path, QStringList *keys)
+bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
 {
-    const Key key = openKey(storeKey + (path.isEmpty() ? QString() : QLatin1Char('\\') + path), KEY_READ);
-    if (!key)
+    const QStringList path = storePath(organization, applicationName);
+    if (path.isEmpty())
+        return false;
+    const StoreState state = storeState(organization, applicationName);
+    if (state != StoreState::Absent && state != StoreState::Present)
+        return false;
+    const Key parent = createParents(path);
+    bool created = false;
+    const Key store = parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, QByteArray(), &created)
+                             : nullptr;
+    if (!store)
+        return false;
+    // What the store held, put back where the new texts cannot all be written.
+    std::vector<Value> before;
+    QStringList subkeys;
+    if (!readValues(store.get(), &before) || !readSubkeys(store.get(), &subkeys))
+        return false;
+    std::vector<Value> after;
+    for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
+        Value value;
+        const QString name = text.key();
+        value.name.assign(reinterpret_cast<const wchar_t *>(name.utf16()),
+                          reinterpret_cast<const wchar_t *>(name.utf16()) + name.size() + 1);
+        value.type = REG_SZ;
+        value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
+        after.push_back(std::move(value));
+    }
+    // A value whose name differs from a text's only in case would keep its own spelling.
+    bool written = true;
+    for (const Value &old : before) {
+        const QString name = QString::fromWCharArray(old.name.data());
+        for (auto text = texts.cbegin(); written && text != texts.cend(); ++text)
+            if (text.key() != name && text.key().compare(name, Qt::CaseInsensitive) == 0 &&
+                RegDeleteValueW(store.get(), old.name.data()) != ERROR_SUCCESS)
+                written = false;
+    }
+    for (const Value &value : after)
+        written = written && writeValue(store.get(), value);
+    for (const Value &old : before) {
+        // Value names ignore case: a text under a name that differs only in case replaced it.
+        const QString name = QString::fromWCharArray(old.name.data());
+        const QStringList names = texts.keys();
+        const bool kept = std::any_of(names.cbegin(), names.cend(), [&](const QString &each) {
+            return each.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (written && !kept && RegDeleteValueW(store.get(), old.name.data()) != ERROR_SUCCESS)
+            written = false;
+    }
+    if (!written) {
+        for (const Value &value : after)
+            RegDeleteValueW(store.get(), value.name.data());
+        for (const Value &old : before)
+            writeValue(store.get(), old);
+        return false;
+    }
+    // The store holds no link (its state says so): its subkeys go whole.
+    for (const QString &subkey : subkeys)
+        if (RegDeleteTreeW(store.get(), wide(subkey)) != ERROR_SUCCESS)
+            return false;
+    return true;
+}
+
+void removeStore(const QString &organization, const QString &applicationName)
+{
+    // Only a store that holds no link is removed: the registry's removal would follow one and
+    // empty what it leads to.
+    if (storeState(organization, applicationName) != StoreState::Present)
         return;
-    std::vector<wchar_t> name(16384);               // the longest name a registry value may have
-    QByteArray data(64 * 1024, Qt::Uninitialized);  // grown for larger values
-    for (DWORD index = 0;; ++index) {
-        auto nameSize = static_cast<DWORD>(name.size());
-        DWORD type = 0;
-        auto size = static_cast<DWORD>(data.size());
-        LONG result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type,
-                                    reinterpret_cast<BYTE *>(data.data()), &size);
-        if (result == ERROR_MORE_DATA) {
-            data.resize(static_cast<int>(size));
-            nameSize = static_cast<DWORD>(name.size());
-            result = RegEnumValueW(key.get(), index, name.data(), &nameSize, nullptr, &type,
-                                   reinterpret_cast<BYTE *>(data.data()), &size);
-        }
-        if (result == ERROR_NO_MORE_ITEMS)
-            break;
-        if (result != ERROR_SUCCESS)
-            continue;
-        const QString rawName = QString::fromWCharArray(name.data(), static_cast<int>(nameSize));
-        // QSettings takes "Default" and "." for the unnamed value and a backslash for a subkey:
-        // a value so named it cannot reach, so it goes by its registry name. (Under the name Qt
-        // lists for it, it then stands for the unnamed value, which goes as it is stored too.)
-        const bool unnamable =
-            rawName == QLatin1String("Default") || rawName == QLatin1String(".") || rawName.contains(QLatin1Char('\\'));
-        if (unnamable)
-            keys->append(registryNameKey(path, rawName));
-        if (!unnamable && keptByQSettings(type, data.left(static_cast<int>(size))))
-            continue;
-        const bool backslash = rawName.contains(QLatin1Char('\\'));
-        const QString valueName = rawName.isEmpty() || (unnamable && !backslash) ? QStringLiteral(".") : rawName;
-        keys->append(swapSlashes(path.isEmpty() ? valueName : path + QLatin1Char('\\') + valueName));
-    }
-    for (DWORD index = 0;; ++index) {
-        DWORD nameSize = 256;  // the longest name a registry key may have
-        std::array<wchar_t, 256> subkey{};
-        const LONG result =
-            RegEnumKeyExW(key.get(), index, subkey.data(), &nameSize, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS)
-            break;
-        if (result == ERROR_SUCCESS) {
-            const QString below = QString::fromWCharArray(subkey.data(), static_cast<int>(nameSize));
-            collectKeptOnlyAsStored(storeKey, path.isEmpty() ? below : path + QLatin1Char('\\') + below, keys);
+    const QStringList path = storePath(organization, applicationName);
+    Key parent;
+    if (openPath(path.mid(0, path.size() - 1), KEY_READ | KEY_WRITE, &parent) == Found::Key)
+        RegDeleteTreeW(parent.get(), wide(path.last()));
+}
+
+void removeCreatedFolders()
+{
+    // Innermost first; a key anyone wrote into meanwhile stays.
+    QList<QStringList> &created = createdKeys();
+    for (auto path = created.crbegin(); path != created.crend(); ++path) {
+        Key key;
+        Key parent;
+        if (openPath(*path, KEY_READ, &key) == Found::Key && holdsNothing(key.get()) &&
+            openPath(path->mid(0, path->size() - 1), KEY_READ | KEY_WRITE, &parent) == Found::Key) {
+            key.reset();
+            RegDeleteKeyW(parent.get(), wide(path->last()));
         }
     }
-}
-
-}  // namespace
-
-QStringList keysKeptOnlyAsStored(const QString &organization, const QString &applicationName)
-{
-    QStringList keys;
-    if (!organizationKey(organization).isEmpty())
-        collectKeptOnlyAsStored(organizationKey(organization) + QLatin1Char('\\') + applicationName, QString(), &keys);
-    return keys;
-}
-
-CopiedAsStored copyAsStored(const QString &organization, const QString &fromApplicationName,
-                            const QString &toApplicationName, const QString &key)
-{
-    if (key.isEmpty() || organizationKey(organization).isEmpty())
-        return CopiedAsStored::NotPossible;  // values go one by one
-    const auto [subkey, valueName] = splitKey(key);
-    const QString below = subkey.isEmpty() ? QString() : QLatin1Char('\\') + subkey;
-    const Key source =
-        openKey(organizationKey(organization) + QLatin1Char('\\') + fromApplicationName + below, KEY_READ);
-    DWORD type = 0;
-    DWORD size = 0;
-    // A key that names no value of the store (a hand-edited "a//b") has nothing to copy, unless
-    // it is QSettings' name of a value named "Default" or ".", which goes by its own name.
-    if (!source || RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-        const Key store = openKey(organizationKey(organization) + QLatin1Char('\\') + fromApplicationName, KEY_READ);
-        const auto present = [](const Key &in, const QString &name) {
-            return in && RegQueryValueExW(in.get(), wide(name), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-        };
-        // (A value of the store's own named with a backslash is listed by QSettings under that
-        // name with slashes, which it then takes for a subkey.)
-        const bool standsForNamed =
-            !key.startsWith(registryNameMark) && ((valueName.isEmpty() && (present(source, QStringLiteral("Default")) ||
-                                                                           present(source, QStringLiteral(".")))) ||
-                                                  present(store, swapSlashes(key)));
-        return standsForNamed ? CopiedAsStored::Copied : CopiedAsStored::NotPossible;
-    }
-    QByteArray data(static_cast<int>(size), Qt::Uninitialized);
-    if (RegQueryValueExW(source.get(), wide(valueName), nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &size) !=
-        ERROR_SUCCESS)
-        return CopiedAsStored::Failed;
-    HKEY destination = nullptr;
-    const QString path = organizationKey(organization) + QLatin1Char('\\') + toApplicationName + below;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(path), 0, nullptr, 0, KEY_WRITE, nullptr, &destination, nullptr) !=
-        ERROR_SUCCESS)
-        return CopiedAsStored::Failed;
-    const bool written = RegSetValueExW(destination, wide(valueName), 0, type,
-                                        reinterpret_cast<const BYTE *>(data.constData()), size) == ERROR_SUCCESS;
-    RegCloseKey(destination);
-    return written ? CopiedAsStored::Copied : CopiedAsStored::Failed;
-}
-
-void deleteStore(const QString &organization, const QString &applicationName)
-{
-    if (!organizationKey(organization).isEmpty())
-        QSettings(storeLocation(organization, applicationName), QSettings::NativeFormat).remove(QString());
-}
-
-QStringList missingStoreFolders(const QString &organization)
-{
-    const QString key = organizationKey(organization);
-    return key.isEmpty() || openKey(key, KEY_READ) ? QStringList() : QStringList{key};
-}
-
-void removeIfEmpty(const QStringList &storeFolders)
-{
-    // RegDeleteKeyW refuses a key that has subkeys; one without values is empty then.
-    for (auto folder = storeFolders.crbegin(); folder != storeFolders.crend(); ++folder) {
-        DWORD values = 1;
-        const Key key = openKey(*folder, KEY_READ);
-        if (key &&
-            RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
-                             nullptr, nullptr) == ERROR_SUCCESS &&
-            values == 0)
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, wide(*folder));
-    }
-}
-
-void prepareProcess()
-{
-    // Writes to a pipe without reader fail on Windows; they never end the process. The Qt built
-    // for Windows reports image decoding problems through Qt's own messages.
-}
-
-QStringList takeLibraryMessages()
-{
-    return {};
+    created.clear();
 }

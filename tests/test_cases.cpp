@@ -15,7 +15,9 @@
 #include <memory>
 
 #include <sys/stat.h>
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -136,6 +138,44 @@ bool organizationExists(const QString &organization)
         .contains(organization, Qt::CaseInsensitive);
 }
 
+#ifdef Q_OS_WIN
+// Runs tests/registry_tool; false when it fails.
+bool registryTool(const QStringList &arguments, QString *output = nullptr)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(REGISTRY_TOOL), arguments);
+    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
+        qWarning("registry_tool %s: %s", qPrintable(arguments.join(QLatin1Char(' '))),
+                 tool.readAllStandardError().constData());
+        return false;
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+// The subkeys of an organisation's key as the registry names them (QSettings would list a name
+// holding "/" with "\\").
+QStringList registryStores(const QString &organization)
+{
+    QStringList names;
+    HKEY key = nullptr;
+    const QString path = QStringLiteral("Software\\") + organization;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t *>(path.utf16()), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return names;
+    std::array<wchar_t, 32768> name{};
+    for (DWORD index = 0;; ++index) {
+        auto size = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names << QString::fromWCharArray(name.data(), static_cast<int>(size));
+    }
+    RegCloseKey(key);
+    return names;
+}
+#endif
+
 Contents contentsOf(const QSettings &settings)
 {
     Contents contents;
@@ -162,7 +202,9 @@ Stores readStores(const QStringList &organizations)
                  it.hasNext();)
                 names << it.next().mid(folder.size() + 1).chopped(5);
         } else {
-            names = QSettings(organizationLocation(organization), QSettings::NativeFormat).childGroups();
+#ifdef Q_OS_WIN
+            names = registryStores(organization);
+#endif
         }
         for (const QString &name : names) {
             const Contents contents = contentsOf(QSettings(storeLocation(organization, name), QSettings::NativeFormat));
@@ -368,12 +410,16 @@ private slots:
         QStringList organizations{test.arguments.value(0), QStringLiteral("Vantorel")};
         if (!storesAreFiles)
             organizations.removeAll(QString());
-        if (!storesAreFiles)  // one registry for every case: each starts without the stores of the last
-            for (const QString &organization : organizations)
-                QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"), QSettings::NativeFormat).remove(organization);
+#ifdef Q_OS_WIN
+        // One registry for every case: each starts without the keys of the last, whatever their
+        // rights, links removed without following them.
+        for (const QString &organization : organizations)
+            QVERIFY(registryTool({QStringLiteral("delete"), QStringLiteral("Software\\") + organization}));
+#endif
 
         QString expectedOutput;
         QMultiMap<QString, Section> expectedStores;  // a store may be both exported and read
+        QList<Section> expectedRights;
         for (const Section &section : test.sections) {
             const QString organization = section.organization.isNull() ? organizations.first() : section.organization;
             if (section.kind == QLatin1String("before")) {
@@ -392,6 +438,13 @@ private slots:
                              QStringLiteral("reg"),
                              {QStringLiteral("import"), QDir::toNativeSeparators(iniFile(sandbox, section.text))}),
                          0);
+#ifdef Q_OS_WIN
+            } else if (section.kind == QLatin1String("tool")) {  // rights and links of registry keys
+                for (const QString &line : section.text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                    QVERIFY(registryTool(splitArguments(line)));
+            } else if (section.kind == QLatin1String("sddl")) {
+                expectedRights << section;
+#endif
             } else if (section.kind == QLatin1String("fill")) {  // the small disk, but for this much
                 QVERIFY(fillSmallDisk(section.name.toInt()));
             } else if (section.kind == QLatin1String("output")) {
@@ -504,6 +557,17 @@ private slots:
                         section.attributes);
             }
         }
+#ifdef Q_OS_WIN
+        // "--- sddl: <store> (as <other store>)": the same owner and DACL.
+        for (const Section &section : expectedRights) {
+            const QString key = QStringLiteral("Software\\") + organizations.first() + QLatin1Char('\\');
+            QString rights;
+            QString wanted;
+            QVERIFY(registryTool({QStringLiteral("show-sddl"), key + section.name}, &rights));
+            QVERIFY(registryTool({QStringLiteral("show-sddl"), key + section.attributes.mid(3)}, &wanted));
+            QCOMPARE(rights, wanted);
+        }
+#endif
         // A run leaves no folder or key of its own where no store was left.
         for (const QString &organization : organizations) {
             const bool hasStores = std::any_of(after.keyBegin(), after.keyEnd(), [&](const QString &name) {
