@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -343,6 +344,36 @@ bool holdsNothing(HKEY key)
            subkeys == 0 && values == 0;
 }
 
+// Writes the keys of a store read by walkStore into the store `name` below `parent`. A new store
+// takes its source's rights, key by key: where it is created, the key Software would hand read
+// access to every user. An existing store keeps its own, and the keys created in it take theirs
+// from it. A store this made that could not be written whole goes again.
+bool writeKeys(HKEY parent, const QString &name, const std::vector<StoreKey> &keys)
+{
+    bool storeCreated = false;
+    std::vector<Key> written;
+    written.reserve(keys.size());
+    for (const StoreKey &key : keys) {
+        bool created = false;
+        HKEY into = key.parent < 0 ? parent : written.at(static_cast<std::size_t>(key.parent)).get();
+        const QString keyName = key.parent < 0 ? name : key.path.mid(key.path.lastIndexOf(QLatin1Char('\\')) + 1);
+        Key opened = openOrCreate(into, keyName, KEY_READ | KEY_WRITE,
+                                  storeCreated || key.parent < 0 ? key.security : QByteArray(), &created);
+        storeCreated = storeCreated || (key.parent < 0 && created);
+        const bool whole = opened && std::all_of(key.values.cbegin(), key.values.cend(), [&](const Value &value) {
+                               return writeValue(opened.get(), value);
+                           });
+        if (!whole) {
+            written.clear();
+            if (storeCreated)
+                RegDeleteTreeW(parent, wide(name));
+            return false;
+        }
+        written.push_back(std::move(opened));
+    }
+    return true;
+}
+
 }  // namespace
 
 StoreState storeState(const QString &organization, const QString &applicationName)
@@ -416,114 +447,50 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
         return Carried::NotWritten;  // Qt keeps no stores without an organisation
     // The whole source is read before anything is written.
     Key source;
-    if (openPath(from, KEY_READ, &source) != Found::Key)
-        return Carried::NotRead;
     std::vector<StoreKey> keys;
-    if (walkStore(std::move(source), true, &keys) != Walk::Read)
+    if (openPath(from, KEY_READ, &source) != Found::Key || walkStore(std::move(source), true, &keys) != Walk::Read)
         return Carried::NotRead;
-
-    const StoreState destinationState = storeState(organization, toApplicationName);
-    if (destinationState != StoreState::Absent && destinationState != StoreState::Present)
-        return Carried::NotWritten;
-    const Key parent = createParents(to);
-    if (!parent)
-        return Carried::NotWritten;
-    // A new store takes its source's rights, key by key: where it is created, the key Software
-    // would hand read access to every user. An existing store keeps its own, and the keys
-    // created in it take theirs from it.
-    bool storeCreated = false;
-    std::vector<Key> written;
-    written.reserve(keys.size());
-    bool failed = false;
-    for (const StoreKey &key : keys) {
-        bool created = false;
-        HKEY into = key.parent < 0 ? parent.get() : written.at(static_cast<std::size_t>(key.parent)).get();
-        const QString name = key.parent < 0 ? to.last() : key.path.mid(key.path.lastIndexOf(QLatin1Char('\\')) + 1);
-        Key opened = openOrCreate(into, name, KEY_READ | KEY_WRITE,
-                                  storeCreated || key.parent < 0 ? key.security : QByteArray(), &created);
-        if (key.parent < 0)
-            storeCreated = created;
-        if (!opened) {
-            failed = true;
-            break;
-        }
-        for (const Value &value : key.values)
-            if (!writeValue(opened.get(), value))
-                failed = true;
-        written.push_back(std::move(opened));
-        if (failed)
-            break;
-    }
-    if (failed && storeCreated) {
-        // A store this carry made holds nothing but what it wrote: it goes again, whole.
-        written.clear();
-        RegDeleteTreeW(parent.get(), wide(to.last()));
-    }
-    return failed ? Carried::NotWritten : Carried::Copied;
+    const StoreState destination = storeState(organization, toApplicationName);
+    const Key parent = destination == StoreState::Absent || destination == StoreState::Present ? createParents(to)
+                                                                                                : nullptr;
+    return parent && writeKeys(parent.get(), to.last(), keys) ? Carried::Copied : Carried::NotWritten;
 }
 
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
 {
     const QStringList path = storePath(organization, applicationName);
-    if (path.isEmpty())
-        return false;
     const StoreState state = storeState(organization, applicationName);
-    if (state != StoreState::Absent && state != StoreState::Present)
+    if (path.isEmpty() || (state != StoreState::Absent && state != StoreState::Present))
         return false;
     const Key parent = createParents(path);
     bool created = false;
     const Key store = parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, QByteArray(), &created)
                              : nullptr;
-    if (!store)
-        return false;
-    // What the store held, put back where the new texts cannot all be written.
     std::vector<Value> before;
     QStringList subkeys;
-    if (!readValues(store.get(), &before) || !readSubkeys(store.get(), &subkeys))
+    if (!store || !readValues(store.get(), &before) || !readSubkeys(store.get(), &subkeys))
         return false;
-    std::vector<Value> after;
-    for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
-        Value value;
-        const QString name = text.key();
-        value.name.assign(reinterpret_cast<const wchar_t *>(name.utf16()),
-                          reinterpret_cast<const wchar_t *>(name.utf16()) + name.size() + 1);
-        value.type = REG_SZ;
-        value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
-        after.push_back(std::move(value));
-    }
-    // A value whose name differs from a text's only in case would keep its own spelling.
+    // Each text is one value, written whole or not at all; then the store holds nothing else.
     bool written = true;
-    for (const Value &old : before) {
-        const QString name = QString::fromWCharArray(old.name.data());
-        for (auto text = texts.cbegin(); written && text != texts.cend(); ++text)
-            if (text.key() != name && text.key().compare(name, Qt::CaseInsensitive) == 0 &&
-                RegDeleteValueW(store.get(), old.name.data()) != ERROR_SUCCESS)
-                written = false;
-    }
-    for (const Value &value : after)
+    for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
+        const std::wstring name = text.key().toStdWString();
+        Value value{{name.cbegin(), name.cend()}, REG_SZ, {}};
+        value.name.push_back(L'\0');
+        value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
         written = written && writeValue(store.get(), value);
-    for (const Value &old : before) {
-        // Value names ignore case: a text under a name that differs only in case replaced it.
-        const QString name = QString::fromWCharArray(old.name.data());
-        const QStringList names = texts.keys();
-        const bool kept = std::any_of(names.cbegin(), names.cend(), [&](const QString &each) {
-            return each.compare(name, Qt::CaseInsensitive) == 0;
-        });
-        if (written && !kept && RegDeleteValueW(store.get(), old.name.data()) != ERROR_SUCCESS)
-            written = false;
     }
-    if (!written) {
-        for (const Value &value : after)
-            RegDeleteValueW(store.get(), value.name.data());
-        for (const Value &old : before)
-            writeValue(store.get(), old);
-        return false;
+    const QStringList names = texts.keys();
+    for (const Value &old : before) {
+        const QString name = QString::fromWCharArray(old.name.data());
+        const bool replaced = std::any_of(names.cbegin(), names.cend(), [&](const QString &each) {
+            return each.compare(name, Qt::CaseInsensitive) == 0;  // value names ignore case
+        });
+        written = written && (replaced || RegDeleteValueW(store.get(), old.name.data()) == ERROR_SUCCESS);
     }
     // The store holds no link (its state says so): its subkeys go whole.
     for (const QString &subkey : subkeys)
-        if (RegDeleteTreeW(store.get(), wide(subkey)) != ERROR_SUCCESS)
-            return false;
-    return true;
+        written = written && RegDeleteTreeW(store.get(), wide(subkey)) == ERROR_SUCCESS;
+    return written;
 }
 
 void removeStore(const QString &organization, const QString &applicationName)
