@@ -130,15 +130,12 @@ QString sectionPath(const QByteArray &data, int lineStart, int lineEnd)
     return unescapedKey(name, 0, name.size()) + QLatin1Char('/');
 }
 
-bool hasByteOrderMark(const QByteArray &data)
-{
-    return data.startsWith("\xef\xbb\xbf");
-}
-
 Parsed parse(const QByteArray &data)
 {
     Parsed parsed;
-    int position = hasByteOrderMark(data) ? 3 : 0;
+    // After a byte order mark, as QSettings reads it. (Qt 5 then reads the mark as part of a key
+    // on the first line, Qt 6 does not: such a key cannot be matched for both.)
+    int position = data.startsWith("\xef\xbb\xbf") ? 3 : 0;
     parsed.sections.append({QString(), -1, -1, position, false});  // keys before any group header
     int lineStart = 0;
     int lineEnd = 0;
@@ -171,6 +168,49 @@ int lastSection(const Parsed &parsed, const QString &path)
     return -1;
 }
 
+// For each key, the line QSettings takes its value from. It reads the groups in the order of
+// their names, a group's lines (wherever they stand) in the order they stand, and the last line
+// read for a key wins.
+QHash<QString, int> valueLines(const Parsed &parsed)
+{
+    QHash<QString, int> lines;
+    const auto path = [&](int entry) { return parsed.sections.at(parsed.entries.at(entry).section).path; };
+    for (int i = 0; i < parsed.entries.size(); ++i) {
+        const auto found = lines.constFind(parsed.entries.at(i).key);
+        if (found == lines.cend() || !(path(i) < path(*found)))
+            lines.insert(parsed.entries.at(i).key, i);
+    }
+    return lines;
+}
+
+// Where the line holding `position` ends, after any comment that follows on it.
+int physicalLineEnd(const QByteArray &text, int position)
+{
+    const int end = text.indexOf('\n', position);
+    return end < 0 ? static_cast<int>(text.size()) : end;
+}
+
+struct Edit {
+    int at;  // bytes [at, at + length) of the text are replaced
+    int length;
+    bool newSection;  // a group added at the end, after the lines added to the text's last group
+    QByteArray text;
+};
+
+QByteArray applied(const QByteArray &text, QVector<Edit> edits)
+{
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) {
+        return a.at < b.at || (a.at == b.at && !a.newSection && b.newSection);
+    });
+    QByteArray result;
+    int copied = 0;
+    for (const Edit &edit : edits) {
+        result += text.mid(copied, edit.at - copied) + edit.text;
+        copied = edit.at + edit.length;
+    }
+    return result + text.mid(copied);
+}
+
 }  // namespace
 
 bool iniHoldsKeys(const QByteArray &text)
@@ -182,58 +222,48 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from)
 {
     const Parsed target = parse(into);
     const Parsed source = parse(from);
-    QHash<QString, int> targetLines;  // the line QSettings takes a key's value from: its last
+    const QHash<QString, int> targetValues = valueLines(target);
+    QHash<QString, QVector<int>> targetLines;
     for (int i = 0; i < target.entries.size(); ++i)
-        targetLines.insert(target.entries.at(i).key, i);
-    QHash<QString, int> sourceLines;
-    for (int i = 0; i < source.entries.size(); ++i)
-        sourceLines.insert(source.entries.at(i).key, i);
-
-    struct Edit {
-        int at;
-        int length;
-        QByteArray text;
-    };
+        targetLines[target.entries.at(i).key].append(i);
     QVector<Edit> edits;
-    QVector<QString> newSections;               // in the order the source has them
-    QHash<QString, QByteArray> newSectionText;  // header and lines
-    for (int i = 0; i < source.entries.size(); ++i) {
+    QHash<QString, int> newSections;  // groups `into` lacks, each an edit at its end
+    const QList<int> values = valueLines(source).values();
+    QVector<int> carried(values.cbegin(), values.cend());
+    std::sort(carried.begin(), carried.end());  // in the order the source has them
+    for (const int i : carried) {
         const Entry &entry = source.entries.at(i);
-        if (sourceLines.value(entry.key) != i)
-            continue;  // a later line of the source holds the key's value
         const QByteArray line = from.mid(entry.start, entry.end - entry.start);
-        const Section &section = source.sections.at(entry.section);
-        if (targetLines.contains(entry.key)) {
-            const Entry &replaced = target.entries.at(targetLines.value(entry.key));
-            edits.append({replaced.start, replaced.end - replaced.start, line});
-        } else if (const int at = lastSection(target, section.path); at >= 0) {
-            edits.append({target.sections.at(at).end, 0, '\n' + line});
-        } else {
-            if (!newSectionText.contains(section.path)) {
-                newSections.append(section.path);
-                newSectionText.insert(section.path,
-                                      section.headerStart < 0
-                                          ? QByteArray("[General]")
-                                          : from.mid(section.headerStart, section.headerEnd - section.headerStart));
-            }
-            newSectionText[section.path] += '\n' + line;
+        const QString &path = source.sections.at(entry.section).path;
+        // The destination's lines for the key go; the one it reads stands in for the source's
+        // where both lie in the same group ("a\k=" outside any group names the same key as "k="
+        // in the group "a", but cannot be swapped for it).
+        bool placed = false;
+        for (const int old : targetLines.value(entry.key)) {
+            const Entry &replaced = target.entries.at(old);
+            const bool here = old == targetValues.value(entry.key) && target.sections.at(replaced.section).path == path;
+            edits.append({replaced.start, replaced.end - replaced.start, false, here ? line : QByteArray()});
+            placed = placed || here;
         }
+        if (placed)
+            continue;
+        if (const int at = lastSection(target, path); at >= 0) {
+            edits.append({physicalLineEnd(into, target.sections.at(at).end), 0, false, '\n' + line});
+            continue;
+        }
+        if (!newSections.contains(path)) {
+            const Section &section = source.sections.at(entry.section);
+            const bool first = newSections.isEmpty();
+            const QByteArray gap = first && into.isEmpty() ? "" : first && !into.endsWith('\n') ? "\n\n" : "\n";
+            const QByteArray header = section.headerStart < 0
+                                          ? QByteArray("[General]")
+                                          : from.mid(section.headerStart, section.headerEnd - section.headerStart);
+            newSections.insert(path, static_cast<int>(edits.size()));
+            edits.append({static_cast<int>(into.size()), 0, true, gap + header});
+        }
+        edits[newSections.value(path)].text += '\n' + line;
     }
-    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
-
-    QByteArray merged = hasByteOrderMark(from) && !hasByteOrderMark(into) ? QByteArray("\xef\xbb\xbf") : QByteArray();
-    int copied = 0;
-    for (const Edit &edit : edits) {
-        merged += into.mid(copied, edit.at - copied) + edit.text;
-        copied = edit.at + edit.length;
-    }
-    merged += into.mid(copied);
-    for (const QString &path : newSections) {
-        if (!merged.isEmpty() && !merged.endsWith('\n'))
-            merged += '\n';
-        if (!merged.isEmpty())
-            merged += '\n';
-        merged += newSectionText.value(path) + '\n';
-    }
-    return merged;
+    for (const int index : newSections)
+        edits[index].text += '\n';
+    return applied(into, edits);
 }
