@@ -195,5 +195,6 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts);
 // Removes a store (where the storage cannot, empties it).
 void removeStore(const QString &organization, const QString &applicationName);
-// Removes the folders (or registry keys) this run created for stores that hold nothing now.
+// Removes the folders (or registry keys) that this run created, or removed one of its own stores
+// from, and that hold nothing now.
 void removeCreatedFolders();

@@ -67,8 +67,9 @@ StoreState fileState(const QString &path)
         return StoreState::Absent;
     struct stat target {
     };
-    if (stat(encoded(path).constData(), &target) != 0 || !S_ISREG(target.st_mode) ||
-        target.st_size > largestReadableStore)
+    if (stat(encoded(path).constData(), &target) != 0)  // a dangling link, or removed meanwhile
+        return S_ISLNK(link.st_mode) ? StoreState::Unsafe : StoreState::Absent;
+    if (!S_ISREG(target.st_mode) || target.st_size > largestReadableStore)
         return StoreState::Unsafe;
     return S_ISLNK(link.st_mode) || target.st_nlink > 1 ? StoreState::Linked : StoreState::Present;
 }
@@ -183,7 +184,7 @@ bool makeFolders(const QString &folder)
     if (!makeFolders(QFileInfo(folder).absolutePath()))
         return false;
     if (mkdir(encoded(folder).constData(), 0755) == 0)
-        createdFolders().prepend(folder);  // innermost first
+        createdFolders().append(folder);
     return QFileInfo(folder).isDir();
 }
 
@@ -397,14 +398,21 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
 void removeStore(const QString &organization, const QString &applicationName)
 {
     const QString location = storeLocation(organization, applicationName);
-    if (fileState(location) == StoreState::Present)
-        unlink(encoded(location).constData());
+    if (fileState(location) != StoreState::Present || unlink(encoded(location).constData()) != 0)
+        return;
+    // Another run may have made the folder and left it to this one (runs of other organisations
+    // share the folder of this program's own stores): it goes too once it holds nothing.
+    const QString folder = QFileInfo(location).absolutePath();
+    if (!createdFolders().contains(folder))
+        createdFolders().append(folder);
 }
 
 void removeCreatedFolders()
 {
     // rmdir removes a folder only while it is empty, so a store written meanwhile by anyone stays.
-    for (const QString &folder : createdFolders())
+    QStringList folders = createdFolders();
+    std::sort(folders.begin(), folders.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &folder : folders)
         rmdir(encoded(folder).constData());
     createdFolders().clear();
 }
