@@ -18,14 +18,13 @@
 //                        the run, or ("as") those the other store held before it
 //   --- exported: <store> (as <store>)   the two alike as stored: file bytes, or `reg export`
 // <settings> is the run's settings folder. <record> as a store is the record of an unfinished
-// migration to the run's version (of Vantorel): before the run it is written under the name
-// earlier releases gave it; after it, it is every store of Vantorel named "SettingsMigrator
-// unfinished *", of which only the keys named are compared. Every other store of the run's
-// organisation and of Vantorel must stay as it was, and standard error empty, the status 0, the
-// run's TMPDIR empty, its runtime folder (mode 0755, which Qt will not use as it is) as it was.
-// A table holds one case a line, `name | arguments | versions | output`: each version listed has
-// from=<version> in its DefaultSettings store; output lines are separated by \n; after <found V>,
-// the new version's DefaultSettings must hold what V's did.
+// migration to the run's version (<record of V>, to version V), a store of Vantorel: before the
+// run it is written under the name earlier releases gave it; after it, it is every store of
+// Vantorel named "SettingsMigrator unfinished *", of which only the keys named are compared. Every other store of the
+// run's organisation and of Vantorel must stay as it was, and standard error empty, the status 0, the run's TMPDIR
+// empty, its runtime folder (mode 0755, which Qt will not use as it is) as it was. A table holds one case a line, `name
+// | arguments | versions | output`: each version listed has from=<version> in its DefaultSettings store; output lines
+// are separated by \n; after <found V>, the new version's DefaultSettings must hold what V's did.
 
 #include <QDirIterator>
 #include <QGuiApplication>
@@ -88,22 +87,13 @@ QStringList arguments, needs, environment;
 QList<Section> sections;
 QString sandbox, settings;  // the case's own folder; the settings folder in it
 
+// Words separated by blanks; 'single quotes' keep blanks and make an empty word.
 QStringList words(const QString &line)
 {
     QStringList words;
-    QString word;
-    bool quoted = false, started = false;
-    for (const QChar c : line + ' ') {
-        if (c == ' ' && !quoted) {
-            if (started)
-                words << word;
-            word.clear();
-            started = false;
-        } else {
-            quoted ^= c == '\'';
-            word += c == '\'' ? QString() : QString(c);
-            started = true;
-        }
+    for (auto word = QRegularExpression("'([^']*)'|([^ ]+)").globalMatch(line); word.hasNext();) {
+        const QRegularExpressionMatch match = word.next();
+        words << (match.captured(0).startsWith('\'') ? match.captured(1) : match.captured(2));
     }
     return words;
 }
@@ -111,11 +101,8 @@ QStringList words(const QString &line)
 QString newVersion()
 {
     const QString beta = arguments.value(4);
-    return QString("%1 x64 %2.%3")
-               .arg(arguments.value(1))
-               .arg(arguments.value(2).toInt())
-               .arg(arguments.value(3).toInt()) +
-           (beta.isEmpty() || beta == "release" ? "" : " " + beta);
+    return arguments.value(1) + " x64 " + QString::number(arguments.value(2).toInt()) + '.' +
+           QString::number(arguments.value(3).toInt()) + (beta.isEmpty() || beta == "release" ? "" : " " + beta);
 }
 
 // A table's row, written out as a case.
@@ -161,11 +148,16 @@ void readCase(const QString &text)
         while (each.text.endsWith("\n\n") || each.text == "\n")
             each.text.chop(1);
         each.name.replace("<settings>", settings).replace("<new>", newVersion());
-        if (each.name == "<record>")
-            each.organization = own;
-        if (each.name == "<record>" && each.kind == "before")  // as earlier releases named it
+        const QRegularExpressionMatch record = QRegularExpression("^<record(?: of (.+))?>$").match(each.name);
+        if (!record.hasMatch())
+            continue;
+        const QString version = record.captured(1).isNull() ? newVersion() : record.captured(1);
+        each.organization = own;
+        if (each.kind != "before")
+            each.name = "<record>";  // found by the start of its name
+        else                         // named as earlier releases named it
             each.name = "SettingsMigrator unfinished " + QUrl::toPercentEncoding(arguments.value(0)) + ' ' +
-                        QUrl::toPercentEncoding(newVersion());
+                        QUrl::toPercentEncoding(version);
     }
 }
 
