@@ -275,13 +275,13 @@ QString rightsOf(const QString &path, const QString &attributes)
 void makeFile(const QString &name, const QString &attributes, const QString &text)
 {
     const QString path = QDir(settings).filePath(name);
-    const QByteArray file = QFile::encodeName(path), target = QFile::encodeName(attributes.section("link to ", 1));
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     if (attributes == "folder") {
         QVERIFY(QDir().mkpath(path));
         return;
     }
 #ifndef Q_OS_WIN
+    const QByteArray file = QFile::encodeName(path), target = QFile::encodeName(attributes.section("link to ", 1));
     const QStringList owner = attribute(attributes, "owner (\\d+:\\d+)").split(':');
     if (owner.size() == 2)
         QCOMPARE(chown(file.constData(), owner.at(0).toUInt(), owner.at(1).toUInt()), 0);
@@ -404,7 +404,7 @@ private slots:
         QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
         variables.insert("TMPDIR", sandbox + "/tmp");
         variables.insert("XDG_RUNTIME_DIR", sandbox + "/runtime");
-        for (QString setting : qAsConst(environment)) {
+        for (const QString &setting : qAsConst(environment)) {
             const QString name = setting.section('=', 0, 0),
                           value = setting.section('=', 1).replace("<settings>", settings);
             if (value.isEmpty())
@@ -421,7 +421,7 @@ private slots:
             QCOMPARE(::pipe(ends.data()), 0);
             ::close(ends[0]);
             migrator.start("/bin/sh",
-                           QStringList{"-c", QString("exec \"$0\" \"$@\" >&%1").arg(ends[1]), program} + arguments);
+                           QStringList{"-c", QString(R"(exec "$0" "$@" >&%1)").arg(ends[1]), program} + arguments);
             ::close(ends[1]);
         } else
 #endif
