@@ -1,7 +1,34 @@
-// Runs every end-to-end case of tests/cases/ (the README's "Tests" section describes their
-// format): seeds the stores, runs the migrator and compares what it prints and what it leaves.
+// Runs one end-to-end case, `test_cases <name>.case` or `test_cases <name>.table <row>`: seeds the
+// stores, runs the migrator, compares what it prints and what it leaves. Exits 77 (CTest's skip
+// code here) where the case cannot run. A case file, after `#` lines saying what it shows:
+//   run: <arguments>     separated by blanks; 'single quotes' keep blanks together, '' is empty
+//   needs: <words>       files, registry, neutral, root, small-disk, no-reader (standard output a pipe
+//                        nobody reads); they are the case's CTest labels too
+//   env: NAME=value ...  for the run; an empty value unsets the variable
+//   --- before[ <organisation>]: <store>[ (mode 0640, owner 1000:1000)]  its keys, as Qt's INI text
+//   --- file: <path>[ (folder|fifo|dangling link|link to P|hard link to P|nul bytes|dated in the future)]
+//   --- regedit  (.reg text)   --- fill: <KiB left on the small disk>
+//   --- tool, --- check  lines of arguments to registry_tool (rights and links of registry keys),
+//                        run before the run, or after it (each must succeed)
+//   --- beside the program: <file>   the run uses a copy of the program with this file beside it
+//   --- output           all it prints. Alone on a line: <usage>; <notice> (of five arguments);
+//                        <start>, the opening lines (the notice where run: has four arguments, an
+//                        empty line, "Migrating Settings for ...", "Check if settings already
+//                        exist for ..."); <found V>, the three lines that find V and copy it;
+//                        <none found>, the two that find nothing
+//   --- after[ <organisation>]: <store>[ (gone|as <store>, mode 0600, owner 0:0)]  its keys after
+//                        the run, or ("as") those the other store held before it
+//   --- exported: <store> (as <store>)   the two alike as stored: file bytes, or `reg export`
+// <settings> is the run's settings folder. <record> as a store is the record of an unfinished
+// migration to the run's version (<record of V>, to version V), a store of Vantorel: before the
+// run it is written under the name the program gives it; after it, it is every store of
+// Vantorel named "SettingsMigrator unfinished *", of which only the keys named are compared. Every other store of the
+// run's organisation and of Vantorel must stay as it was, and standard error empty, the status 0, the run's TMPDIR
+// empty, its runtime folder (mode 0755, which Qt will not use as it is) as it was. A table holds one case a line, `name
+// | arguments | versions | output`: each version listed has from=<version> in its DefaultSettings store; output lines
+// are separated by \n; after <found V>, the new version's DefaultSettings must hold what V's did.
 
-#include <QDataStream>
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QGuiApplication>
 #include <QProcess>
@@ -12,7 +39,6 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 
 #include <sys/stat.h>
 #ifdef Q_OS_WIN
@@ -25,168 +51,218 @@ namespace {
 
 using Contents = QMap<QString, QByteArray>;  // key -> value as QDataStream writes it
 using Stores = QMap<QString, Contents>;      // "organisation/store" -> its contents
-
 struct Section {
-    QString kind;  // before, file, output, after
-    QString organization;
-    QString name;        // store name, or file path below the settings folder
-    QString attributes;  // what stands in parentheses after the name
-    QString text;
-};
-
-struct Case {
-    QStringList arguments;
-    QStringList needs;
-    QList<Section> sections;
+    QString kind, organization, name, attributes, text;
 };
 
 #ifdef Q_OS_WIN
-const bool storesAreFiles = false;
+const bool files = false;
 #else
-const bool storesAreFiles = true;
+const bool files = true;
 #endif
-// A migrator that reaches its stores only through QSettings can neither tell what lies behind a
-// store nor remove one: it is run on the cases that need neither, and a store it emptied, or a
-// folder QSettings made, counts as gone.
+// A migrator that reaches its stores only through QSettings cannot tell what lies behind one, nor
+// remove one: it runs the cases that need neither, and a store it emptied counts as gone.
 #ifdef STORAGE_NEUTRAL
-const bool storageNeutral = true;
+const bool neutral = true;
 #else
-const bool storageNeutral = false;
+const bool neutral = false;
 #endif
+const QString own = "Vantorel", records = own + "/SettingsMigrator unfinished ";
+const QString notice = "only 5 arguments specified, betalevel is therefore set to release i.e. '' ";
+const QString usage =
+    R"(Usage: VantorelSettingsMigrator <OrganizationName> <ApplicationName> <ApplicationVersionMajor> <ApplicationVersionMinor>
+
+  VantorelSettingsMigrator - migrates settings from previous Vantorel Application versions
+
+  Specify an application name, major, minor version, and beta level.
+  This program will then look for previous versions and copy the 
+  settings from the first found version.
+  beta level can be e.g. prealpha, alpha, beta, release and must not contain a number.
+  The settings copied are:
+    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>.DefaultSettings
+    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>.DefaultSettingsModificationCounterSystem
+    <ApplicationName> <ApplicationVersionMajor>.<ApplicationVersionMinor>.ForcedSettings
+
+
+Example: VantorelSettingsMigrator Vantorel Kelvor 9 0 beta)";
+const QRegularExpression found("^<found (.*)>$");
+
+QStringList arguments, needs, environment;
+QList<Section> sections;
+QString sandbox, settings;  // the case's own folder; the settings folder in it
 
 // Words separated by blanks; 'single quotes' keep blanks and make an empty word.
-QStringList splitArguments(const QString &line)
+QStringList words(const QString &line)
 {
     QStringList words;
-    QString word;
-    bool quoted = false;
-    bool started = false;
-    for (const QChar c : line) {
-        if (c == QLatin1Char('\'')) {
-            quoted = !quoted;
-            started = true;
-        } else if (c == QLatin1Char(' ') && !quoted) {
-            if (started)
-                words << word;
-            word.clear();
-            started = false;
-        } else {
-            word += c;
-            started = true;
-        }
+    for (auto word = QRegularExpression("'([^']*)'|([^ ]+)").globalMatch(line); word.hasNext();) {
+        const QRegularExpressionMatch match = word.next();
+        words << (match.captured(0).startsWith('\'') ? match.captured(1) : match.captured(2));
     }
-    if (started)
-        words << word;
     return words;
 }
 
-Case readCase(const QString &path)
+QString newVersion()
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(path));
-    static const QRegularExpression header(QStringLiteral("^--- (\\w+)(?: ([^:]*))?(?:: (.*?))?(?: \\((.*)\\))?$"));
-    Case result;
-    Section *section = nullptr;
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch match = header.match(line);
-        if (match.hasMatch()) {
-            result.sections.append({match.captured(1), match.captured(2), match.captured(3), match.captured(4), {}});
-            section = &result.sections.last();
-        } else if (section) {
-            section->text += line + QLatin1Char('\n');
-        } else if (line.startsWith(QLatin1String("run:"))) {
-            result.arguments = splitArguments(line.mid(4));
-        } else if (line.startsWith(QLatin1String("needs:"))) {
-            result.needs = splitArguments(line.mid(6));
-        }
+    const QString beta = arguments.value(4);
+    return arguments.value(1) + " x64 " + QString::number(arguments.value(2).toInt()) + '.' +
+           QString::number(arguments.value(3).toInt()) + (beta.isEmpty() || beta == "release" ? "" : " " + beta);
+}
+
+// A table's row, written out as a case.
+QString tableRow(const QString &table, const QString &row)
+{
+    for (const QString &line : table.split('\n')) {
+        const QStringList cells = line.split('|');
+        if (cells.size() != 4 || line.startsWith('#') || cells.at(0).trimmed() != row)
+            continue;
+        QString text = "run: " + cells.at(1) + '\n';
+        for (const QString &version : cells.at(2).trimmed().split(QRegularExpression(" *, *"), Qt::SkipEmptyParts))
+            text +=
+                QString("--- before: %1 x64 %2.DefaultSettings\nfrom=%2\n").arg(words(cells.at(1)).value(1), version);
+        const QString output = cells.at(3).trimmed().replace("\\n", "\n");
+        text += "--- output\n" + output + '\n';
+        for (const QString &each : output.split('\n'))
+            if (found.match(each).hasMatch())
+                text += QString("--- after: <new>.DefaultSettings (as %1.DefaultSettings)\n")
+                            .arg(found.match(each).captured(1));
+        return text;
     }
-    // Blank lines before the next section only set sections apart.
-    for (Section &each : result.sections)
-        while (each.text.endsWith(QLatin1String("\n\n")) || each.text == QLatin1String("\n"))
+    qFatal("no row %s", qPrintable(row));
+}
+
+void readCase(const QString &text)
+{
+    static const QRegularExpression header("^--- (before|after|file|regedit|tool|check|fill|output|exported|"
+                                           "beside the program)"
+                                           "(?: ([^:]*))?(?:: (.*?))?(?: \\((.*)\\))?$");
+    for (const QString &line : text.split('\n')) {
+        const QRegularExpressionMatch match = header.match(line);
+        if (match.hasMatch())
+            sections.append({match.captured(1), match.captured(2), match.captured(3), match.captured(4), {}});
+        else if (!sections.isEmpty())
+            sections.last().text += line + '\n';
+        else if (line.startsWith("run:"))
+            arguments = words(line.mid(4));
+        else if (line.startsWith("needs:"))
+            needs = words(line.mid(6));
+        else if (line.startsWith("env:"))
+            environment = words(line.mid(4));
+    }
+    for (Section &each : sections) {  // blank lines before the next section only set sections apart
+        while (each.text.endsWith("\n\n") || each.text == "\n")
             each.text.chop(1);
-    return result;
+        each.name.replace("<settings>", settings).replace("<new>", newVersion());
+        const QRegularExpressionMatch record = QRegularExpression("^<record(?: of (.+))?>$").match(each.name);
+        if (!record.hasMatch())
+            continue;
+        const QString version = record.captured(1).isNull() ? newVersion() : record.captured(1);
+        each.organization = own;
+        // Found by the start of its name after the run; named as the program names it before.
+        const QString names = arguments.value(0) + QChar(0) + version;
+        each.name = each.kind != "before"
+                        ? "<record>"
+                        : "SettingsMigrator unfinished " +
+                              QCryptographicHash::hash((files ? names : names.toLower()).toUtf8(),
+                                                       QCryptographicHash::Sha256)
+                                  .toHex()
+                                  .left(32);
+    }
 }
 
-QString systemFolder()
+QString expanded(const QString &text)
 {
-    return QFile::decodeName(qgetenv("XDG_CONFIG_DIRS"));
-}
-
-// Where a store is kept: opened there, QSettings reads that store alone.
-QString storeLocation(const QString &organization, const QString &store)
-{
-    if (!storesAreFiles)
-        return QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\") + organization + QLatin1Char('\\') + store;
-    return systemFolder() + QLatin1Char('/') +
-           (organization.isEmpty() ? QStringLiteral("Unknown Organization") : organization) + QLatin1Char('/') + store +
-           QStringLiteral(".conf");
-}
-
-QString organizationLocation(const QString &organization)
-{
-    const QString store = storeLocation(organization, QString());
-    return store.left(store.lastIndexOf(storesAreFiles ? QLatin1Char('/') : QLatin1Char('\\')));
-}
-
-bool organizationExists(const QString &organization)
-{
-    if (storesAreFiles)
-        return QFileInfo::exists(organizationLocation(organization));
-    return QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\Software"), QSettings::NativeFormat)
-        .childGroups()
-        .contains(organization, Qt::CaseInsensitive);
+    const QString version = newVersion(), search = "Check if a previous version exists...";
+    QStringList lines;
+    for (const QString &line : text.split('\n')) {
+        const QRegularExpressionMatch previous = found.match(line);
+        if (line == "<start>")
+            lines << (arguments.size() == 4 ? QStringList{notice} : QStringList{}) << ""
+                  << QString("Migrating Settings for '%1 %2'").arg(arguments.value(0), version)
+                  << QString("Check if settings already exist for '%1'").arg(version);
+        else if (previous.hasMatch())
+            lines << search << "  PreviousApplicationName = " + previous.captured(1)
+                  << QString("Copy All System Settings from '%1' to '%2'").arg(previous.captured(1), version);
+        else if (line == "<none found>")
+            lines << search << "Not migrating preferences because no previous version has been found.";
+        else
+            lines << (line == "<usage>" ? usage : line == "<notice>" ? notice : line);
+    }
+    return lines.join('\n');
 }
 
 #ifdef Q_OS_WIN
-// Runs tests/registry_tool; false when it fails.
-bool registryTool(const QStringList &arguments, QString *output = nullptr)
+// Runs each line of a section as the arguments of registry_tool; every one must succeed.
+void registryTool(const QString &lines)
 {
-    QProcess tool;
-    tool.start(QStringLiteral(REGISTRY_TOOL), arguments);
-    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
-        qWarning("registry_tool %s: %s", qPrintable(arguments.join(QLatin1Char(' '))),
-                 tool.readAllStandardError().constData());
-        return false;
-    }
-    if (output)
-        *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
-    return true;
+    for (const QString &line : lines.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(QProcess::execute(REGISTRY_TOOL, words(line)) == 0, qPrintable("registry_tool " + line));
 }
 
-// The subkeys of an organisation's key as the registry names them (QSettings would list a name
-// holding "/" with "\\").
-QStringList registryStores(const QString &organization)
+// The subkeys of a key as the registry names them (QSettings lists a "/" in a name as "\\").
+QStringList subkeys(const QString &path)
 {
     QStringList names;
     HKEY key = nullptr;
-    const QString path = QStringLiteral("Software\\") + organization;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t *>(path.utf16()), 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t *>(path.utf16()), 0, KEY_READ, &key) != 0)
         return names;
-    std::array<wchar_t, 32768> name{};
-    for (DWORD index = 0;; ++index) {
-        auto size = static_cast<DWORD>(name.size());
-        if (RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    std::array<wchar_t, 256> name{};
+    for (DWORD index = 0, size = name.size(); RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr,
+                                                             nullptr) == ERROR_SUCCESS;
+         ++index, size = name.size())
         names << QString::fromWCharArray(name.data(), static_cast<int>(size));
-    }
     RegCloseKey(key);
     return names;
 }
 #endif
 
-Contents contentsOf(const QSettings &settings)
+// Where a store is kept: opened there, QSettings reads that store alone.
+QString location(const QString &organization, const QString &store = QString())
+{
+    if (!files)
+        return "HKEY_LOCAL_MACHINE\\Software\\" + organization + (store.isNull() ? "" : "\\" + store);
+    return settings + '/' + (organization.isEmpty() ? "Unknown Organization" : organization) +
+           (store.isNull() ? "" : '/' + store + ".conf");
+}
+
+bool exists(const QString &organization)
+{
+    return files ? QFileInfo::exists(location(organization))
+                 : QSettings("HKEY_LOCAL_MACHINE\\Software", QSettings::NativeFormat)
+                       .childGroups()
+                       .contains(organization, Qt::CaseInsensitive);
+}
+
+// A store's keys and values, copied into `copy` where given.
+Contents contentsOf(const QSettings &store, QSettings *copy = nullptr)
 {
     Contents contents;
-    for (const QString &key : settings.allKeys()) {
-        QByteArray bytes;
-        QDataStream stream(&bytes, QIODevice::WriteOnly);
+    for (const QString &key : store.allKeys()) {
+        if (copy)
+            copy->setValue(key, store.value(key));
+        QDataStream stream(&contents[key], QIODevice::WriteOnly);
         stream.setVersion(QDataStream::Qt_5_12);
-        stream << settings.value(key);
-        contents.insert(key, bytes);
+        stream << store.value(key);
     }
     return contents;
+}
+
+QString writeFile(const QString &name, const QString &text)
+{
+    QFile file(sandbox + '/' + name);
+    if (!QDir().mkpath(QFileInfo(file).path()) || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+Contents contentsOf(const QString &iniText, QSettings *copy = nullptr)
+{
+    static int count = 0;
+    QSettings ini(writeFile(QString("case%1.ini").arg(++count), iniText), QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    ini.setIniCodec("UTF-8");  // as the case is written
+#endif
+    return contentsOf(ini, copy);
 }
 
 // Every store of the organisations a case may touch, read without opening anything that is not
@@ -196,386 +272,267 @@ Stores readStores(const QStringList &organizations)
     Stores stores;
     for (const QString &organization : organizations) {
         QStringList names;
-        if (storesAreFiles) {
-            const QString folder = organizationLocation(organization);
-            for (QDirIterator it(folder, {QStringLiteral("*.conf")}, QDir::Files, QDirIterator::Subdirectories);
-                 it.hasNext();)
-                names << it.next().mid(folder.size() + 1).chopped(5);
-        } else {
 #ifdef Q_OS_WIN
-            names = registryStores(organization);
+        names = subkeys("Software\\" + organization);
 #endif
+        if (files) {
+            for (QDirIterator it(location(organization), {"*.conf"}, QDir::Files, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                names << it.next().mid(location(organization).size() + 1).chopped(5);
         }
         for (const QString &name : names) {
-            const Contents contents = contentsOf(QSettings(storeLocation(organization, name), QSettings::NativeFormat));
-            if (!storageNeutral || !contents.isEmpty())
-                stores.insert(organization + QLatin1Char('/') + name, contents);
+            const Contents contents = contentsOf(QSettings(location(organization, name), QSettings::NativeFormat));
+            if (!neutral || !contents.isEmpty())
+                stores.insert(organization + '/' + name, contents);
         }
     }
     return stores;
 }
 
-QString iniFile(const QTemporaryDir &sandbox, const QString &text)
+QString attribute(const QString &attributes, const QString &pattern)
 {
-    static int count = 0;
-    QString path = sandbox.filePath(QStringLiteral("case%1.ini").arg(++count));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return QRegularExpression(pattern).match(attributes).captured(1);
 }
 
-QFile::Permissions permissions(const QString &attributes)
+// A file's rights, written as "mode 0640, owner 1000:1000", the parts `attributes` names.
+QString rightsOf(const QString &path, const QString &attributes)
 {
-    static const QRegularExpression mode(QStringLiteral("mode 0([0-7]{3})"));
-    const int bits = mode.match(attributes).captured(1).toInt(nullptr, 8);
-    QFile::Permissions result;
-    const std::array<QFile::Permission, 9> flags{QFile::ExeOther, QFile::WriteOther, QFile::ReadOther,
-                                                 QFile::ExeGroup, QFile::WriteGroup, QFile::ReadGroup,
-                                                 QFile::ExeOwner, QFile::WriteOwner, QFile::ReadOwner};
-    for (std::size_t bit = 0; bit < flags.size(); ++bit)
-        if (bits & (1 << bit))
-            result |= flags.at(bit);
-    return result;
-}
-
-// A file below the settings folder, as a damaged or odd store would be.
-void makeFile(const Section &section)
-{
-    const QString path = systemFolder() + QLatin1Char('/') + section.name;
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    if (section.attributes == QLatin1String("folder")) {
-        QVERIFY(QDir().mkpath(path));
-#ifndef Q_OS_WIN
-    } else if (section.attributes == QLatin1String("fifo")) {
-        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    } else if (section.attributes == QLatin1String("dangling link")) {
-        QCOMPARE(symlink("nowhere", QFile::encodeName(path).constData()), 0);
-    } else if (section.attributes.startsWith(QLatin1String("hard link to "))) {
-        const QString target = QFileInfo(path).path() + QLatin1Char('/') + section.attributes.mid(13);
-        QCOMPARE(link(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()), 0);
-    } else if (section.attributes.startsWith(QLatin1String("link to "))) {
-        QCOMPARE(symlink(QFile::encodeName(section.attributes.mid(8)).constData(), QFile::encodeName(path).constData()),
-                 0);
-#endif
-    } else {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(section.attributes == QLatin1String("nul bytes") ? QByteArray(4096, '\0') : section.text.toUtf8());
-        if (section.attributes == QLatin1String("dated in the future"))
-            QVERIFY(file.flush() &&
-                    file.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
-    }
-}
-
-// Whether a case looks at the storage itself, beneath QSettings.
-bool showsStorage(const Case &test)
-{
-    return std::any_of(test.sections.cbegin(), test.sections.cend(),
-                       [](const Section &section) { return section.kind == QLatin1String("exported"); }) ||
-           test.needs.contains(QStringLiteral("files")) || test.needs.contains(QStringLiteral("registry"));
-}
-
-// "(mode 0640, owner 1000:1000)": sets a store file's permission bits and, where given, owner.
-bool setAccess(const QString &path, const QString &attributes)
-{
-    static const QRegularExpression owner(QStringLiteral("owner (\\d+):(\\d+)"));
-    const QRegularExpressionMatch match = owner.match(attributes);
-#ifndef Q_OS_WIN
-    if (match.hasMatch() &&
-        chown(QFile::encodeName(path).constData(), match.captured(1).toUInt(), match.captured(2).toUInt()) != 0)
-        return false;
-#endif
-    return QFile::setPermissions(path, permissions(attributes));
-}
-
-// What of a file's rights the attributes name, written as they name them.
-QString accessOf(const QString &path, const QString &attributes)
-{
+    struct stat file {
+    };
     QStringList parts;
-    if (attributes.contains(QLatin1String("mode"))) {
-        const QFile::Permissions bits = QFileInfo(path).permissions();
-        int mode = 0;
-        for (int bit = 0; bit < 9; ++bit)
-            if (bits & permissions(QStringLiteral("mode 0%1").arg(1 << bit, 3, 8, QLatin1Char('0'))))
-                mode |= 1 << bit;
-        parts << QStringLiteral("mode 0%1").arg(mode, 3, 8, QLatin1Char('0'));
-    }
-    if (attributes.contains(QLatin1String("owner"))) {
-        const QFileInfo file(path);
-        parts << QStringLiteral("owner %1:%2").arg(file.ownerId()).arg(file.groupId());
-    }
-    return parts.join(QLatin1String(", "));
+    if (stat(QFile::encodeName(path).constData(), &file) == 0 && attributes.contains("mode"))
+        parts << QString("mode 0%1").arg(file.st_mode & 0777, 3, 8, QChar('0'));
+    if (stat(QFile::encodeName(path).constData(), &file) == 0 && attributes.contains("owner"))
+        parts << QString("owner %1:%2").arg(file.st_uid).arg(file.st_gid);
+    return parts.join(", ");
 }
 
-// A file system of 64 KiB mounted on the settings folder, so that a store can meet a full disk.
-void *mountSmallDisk()
+// A file below the settings folder, as a damaged or odd store would be; or the rights of a store.
+void makeFile(const QString &name, const QString &attributes, const QString &text)
 {
-#ifdef Q_OS_WIN
-    return nullptr;
-#else
-    const QByteArray folder = QFile::encodeName(systemFolder());
-    if (!QDir().mkpath(systemFolder()) ||
-        QProcess::execute(QStringLiteral("mount"),
-                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), systemFolder()}) != 0)
-        return nullptr;
-    return new QByteArray(folder);
-#endif
-}
-
-void unmountSmallDisk(void *folder)
-{
-    if (!folder)
+    const QString path = QDir(settings).filePath(name);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (attributes == "folder") {
+        QVERIFY(QDir().mkpath(path));
         return;
-    QProcess::execute(QStringLiteral("umount"), {QFile::decodeName(*static_cast<QByteArray *>(folder))});
-    delete static_cast<QByteArray *>(folder);
+    }
+#ifndef Q_OS_WIN
+    const QByteArray file = QFile::encodeName(path), target = QFile::encodeName(attributes.section("link to ", 1));
+    const QStringList owner = attribute(attributes, "owner (\\d+:\\d+)").split(':');
+    if (owner.size() == 2)
+        QCOMPARE(chown(file.constData(), owner.at(0).toUInt(), owner.at(1).toUInt()), 0);
+    if (attributes.contains("mode"))
+        QCOMPARE(chmod(file.constData(), attribute(attributes, "mode (0[0-7]+)").toUInt(nullptr, 8)), 0);
+    else if (attributes == "fifo")
+        QCOMPARE(mkfifo(file.constData(), 0600), 0);
+    else if (attributes == "dangling link")
+        QCOMPARE(symlink("nowhere", file.constData()), 0);
+    else if (attributes.startsWith("hard link to "))
+        QCOMPARE(link(QFile::encodeName(QFileInfo(path).path()) + '/' + target, file.constData()), 0);
+    else if (attributes.startsWith("link to "))
+        QCOMPARE(symlink(target.constData(), file.constData()), 0);
+    if (attributes.contains("mode") || attributes == "fifo" || attributes.contains("link"))
+        return;
+#endif
+    QFile store(path);
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write(attributes == "nul bytes" ? QByteArray(4096, '\0') : text.toUtf8());
+    if (attributes == "dated in the future")
+        QVERIFY(store.flush() &&
+                store.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
 }
 
 // Fills the small disk until only `kib` KiB are left.
-bool fillSmallDisk(int kib)
+void fillSmallDisk(int kib)
 {
-    QFile filler(systemFolder() + QStringLiteral("/filler"));
-    if (!filler.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray block(1024, 'x');
-    while (filler.write(block) == block.size() && filler.flush())
+    QFile filler(settings + "/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush())
         ;
     filler.close();
     filler.resize(qMax<qint64>(0, filler.size() - qint64{1024} * kib));
-    return true;
 }
 
 // A store as the storage keeps it: a file's bytes, or a registry key as `reg export` writes it,
 // its name replaced by "<key>".
-QString exported(const QTemporaryDir &sandbox, const QString &organization, const QString &store)
+QString exported(const QString &organization, const QString &store)
 {
-    if (storesAreFiles) {
-        QFile file(storeLocation(organization, store));
-        return file.open(QIODevice::ReadOnly)
-                   ? QStringLiteral("[<key>]\n") + QString::fromLatin1(file.readAll().toHex())
-                   : QString();
-    }
-    const QString file = QDir::toNativeSeparators(sandbox.filePath(QStringLiteral("export.reg")));
-    const QString key = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\") + organization + QLatin1Char('\\') + store;
-    QProcess::execute(QStringLiteral("reg"), {QStringLiteral("export"), key, file, QStringLiteral("/y")});
-    QFile text(file);
-    if (!text.open(QIODevice::ReadOnly))
+    QFile file(files ? location(organization, store) : sandbox + "/export.reg");
+    if (files)
+        return file.open(QIODevice::ReadOnly) ? "[<key>]\n" + QString::fromLatin1(file.readAll().toHex()) : QString();
+    QProcess::execute("reg",
+                      {"export", location(organization, store), QDir::toNativeSeparators(file.fileName()), "/y"});
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = text.readAll().mid(2);  // after the byte order mark
+    const QByteArray bytes = file.readAll().mid(2);  // after the byte order mark
     return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2)
-        .replace(key, QStringLiteral("<key>"));
+        .replace(location(organization, store), "<key>");
+}
+
+// Why the case cannot run here, or nothing.
+QString whyNotHere()
+{
+    if (needs.contains("neutral") && !neutral)
+        return "only the storage-neutral build decodes values to copy them";
+    if (needs.contains(files ? "registry" : "files"))
+        return files ? "stores are files here" : "stores are registry keys here";
+    // Nor does the storage-neutral build carry a store as it is stored, which "exported" shows.
+    if (neutral && (needs.contains("files") || needs.contains("registry") ||
+                    std::any_of(sections.cbegin(), sections.cend(), [](auto &s) { return s.kind == "exported"; })))
+        return "the storage-neutral build knows nothing of the storage";
+#ifndef Q_OS_WIN
+    if ((needs.contains("root") || needs.contains("small-disk")) && geteuid() != 0)
+        return "only root can hand stores to other users, or mount a disk";
+    if (needs.contains("small-disk") &&
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", settings}) != 0)
+        return "no file system of 64 KiB can be mounted here";
+#endif
+    return {};
 }
 
 }  // namespace
 
-class TestCases : public QObject
+class TestCase : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void run_data()
-    {
-        QTest::addColumn<QString>("path");
-        const QDir cases(QStringLiteral(CASES));
-        for (const QString &name : cases.entryList({QStringLiteral("*.case")}, QDir::Files, QDir::Name))
-            QTest::newRow(qPrintable(name.chopped(5))) << cases.filePath(name);
-    }
-
     void run()
     {
-        QFETCH(QString, path);
-        const Case test = readCase(path);
-        if (test.needs.contains(QStringLiteral("files")) && !storesAreFiles)
-            QSKIP("stores are registry keys here");
-        if (test.needs.contains(QStringLiteral("registry")) && storesAreFiles)
-            QSKIP("stores are files here");
-        // Nor does it carry a store as it is stored, which is what an exported store shows.
-        if (storageNeutral && showsStorage(test))
-            QSKIP("the storage-neutral build knows nothing of the storage");
-#ifndef Q_OS_WIN
-        if (test.needs.contains(QStringLiteral("root")) && geteuid() != 0)
-            QSKIP("only root can hand stores to other users");
-#endif
-
-        QTemporaryDir sandbox;
-        QVERIFY(sandbox.isValid());
-        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(sandbox.filePath(QStringLiteral("system"))));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.filePath(QStringLiteral("user"))));
-        const std::unique_ptr<void, void (*)(void *)> smallDisk(
-            test.needs.contains(QStringLiteral("small-disk")) ? mountSmallDisk() : nullptr, unmountSmallDisk);
-        if (test.needs.contains(QStringLiteral("small-disk")) && !smallDisk)
-            QSKIP("no file system of 64 KiB can be mounted here (needs root)");
         // Registry stores need an organisation: without one, Qt keeps none.
-        QStringList organizations{test.arguments.value(0), QStringLiteral("Vantorel")};
-        if (!storesAreFiles)
+        QStringList organizations{arguments.value(0), own};
+        if (!files)
             organizations.removeAll(QString());
 #ifdef Q_OS_WIN
         // One registry for every case: each starts without the keys of the last, whatever their
-        // rights, links removed without following them.
+        // rights, and links go without what they lead to.
         for (const QString &organization : organizations)
-            QVERIFY(registryTool({QStringLiteral("delete"), QStringLiteral("Software\\") + organization}));
+            registryTool("delete 'Software\\" + organization + "'");
 #endif
 
-        QString expectedOutput;
-        QMultiMap<QString, Section> expectedStores;  // a store may be both exported and read
-        QList<Section> expectedRights;
-        for (const Section &section : test.sections) {
-            const QString organization = section.organization.isNull() ? organizations.first() : section.organization;
-            if (section.kind == QLatin1String("before")) {
-                QSettings seed(iniFile(sandbox, section.text), QSettings::IniFormat);
-                seed.setIniCodec("UTF-8");  // as the case is written
-                QSettings store(storeLocation(organization, section.name), QSettings::NativeFormat);
-                for (const QString &key : seed.allKeys())
-                    store.setValue(key, seed.value(key));
+        QString program = MIGRATOR, expectedOutput;
+        QMultiMap<QString, Section> expected;  // a store may be both exported and read
+        for (const Section &section : qAsConst(sections)) {
+            const QString organization = section.organization.isNull() ? arguments.value(0) : section.organization;
+            if (section.kind == "before") {
+                QSettings store(location(organization, section.name), QSettings::NativeFormat);
+                contentsOf(section.text, &store);
                 store.sync();
                 if (!section.attributes.isEmpty())
-                    QVERIFY(setAccess(store.fileName(), section.attributes));
-            } else if (section.kind == QLatin1String("file")) {
-                makeFile(section);
-            } else if (section.kind == QLatin1String("regedit")) {  // values of every registry type
-                QCOMPARE(QProcess::execute(
-                             QStringLiteral("reg"),
-                             {QStringLiteral("import"), QDir::toNativeSeparators(iniFile(sandbox, section.text))}),
-                         0);
+                    makeFile(store.fileName(), section.attributes, {});
+            } else if (section.kind == "file") {
+                makeFile(section.name, section.attributes, section.text);
+            } else if (section.kind == "regedit") {  // values of every registry type
+                const QString file = QDir::toNativeSeparators(writeFile("import.reg", section.text));
+                QCOMPARE(QProcess::execute("reg", {"import", file}), 0);
 #ifdef Q_OS_WIN
-            } else if (section.kind == QLatin1String("tool")) {  // rights and links of registry keys
-                for (const QString &line : section.text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                    QVERIFY(registryTool(splitArguments(line)));
-            } else if (section.kind == QLatin1String("sddl")) {
-                expectedRights << section;
+            } else if (section.kind == "tool") {
+                registryTool(section.text);
 #endif
-            } else if (section.kind == QLatin1String("fill")) {  // the small disk, but for this much
-                QVERIFY(fillSmallDisk(section.name.toInt()));
-            } else if (section.kind == QLatin1String("output")) {
-                expectedOutput = section.text;
-            } else if (section.kind == QLatin1String("after") || section.kind == QLatin1String("exported")) {
-                expectedStores.insert(organization + QLatin1Char('/') + section.name, section);
+            } else if (section.kind == "fill") {
+                fillSmallDisk(section.name.toInt());
+            } else if (section.kind == "beside the program") {
+                program = sandbox + "/bin/" + QFileInfo(program).fileName();
+                writeFile("bin/" + section.name, section.text);
+                QVERIFY(QFile::copy(MIGRATOR, program));
+            } else if (section.kind == "output") {
+                expectedOutput = expanded(section.text);
+            } else if (section.kind != "check") {
+                expected.insert(organization + '/' + section.name, section);
             }
         }
         const Stores before = readStores(organizations);
         QMap<QString, bool> existedBefore;
         for (const QString &organization : organizations)
-            existedBefore[organization] = organizationExists(organization);
+            existedBefore[organization] = exists(organization);
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (test.needs.contains(QStringLiteral("unwritable"))) {
-            // No folder can be made beneath a regular file, whoever asks.
-            QFile blocker(sandbox.filePath(QStringLiteral("blocker")));
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-            environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), blocker.fileName() + QStringLiteral("/system"));
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        variables.insert("TMPDIR", sandbox + "/tmp");
+        variables.insert("XDG_RUNTIME_DIR", sandbox + "/runtime");
+        for (const QString &setting : qAsConst(environment)) {
+            const QString name = setting.section('=', 0, 0),
+                          value = setting.section('=', 1).replace("<settings>", settings);
+            if (value.isEmpty())
+                variables.remove(name);
+            else
+                variables.insert(name, value);
         }
-        if (test.needs.contains(QStringLiteral("debugging-shell"))) {
-            // As a shell set up for debugging, or su and sudo -E from a desktop session, pass it on:
-            // warnings made fatal, and a runtime folder Qt will not use as it is.
-            environment.insert(QStringLiteral("QT_FATAL_WARNINGS"), QStringLiteral("1"));
-            environment.insert(QStringLiteral("QT_FATAL_CRITICALS"), QStringLiteral("1"));
-            QVERIFY(QDir().mkpath(sandbox.filePath(QStringLiteral("runtime"))) &&
-                    QDir().mkpath(sandbox.filePath(QStringLiteral("tmp"))));
-            QVERIFY(QFile::setPermissions(sandbox.filePath(QStringLiteral("runtime")),
-                                          permissions(QStringLiteral("mode 0755"))));
-            environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox.filePath(QStringLiteral("runtime")));
-            environment.insert(QStringLiteral("TMPDIR"), sandbox.filePath(QStringLiteral("tmp")));
-        }
-        QString migrator = QStringLiteral(MIGRATOR);
-        if (test.needs.contains(QStringLiteral("no-minimal-platform"))) {
-            // A copy of the program whose Qt finds no platform plugin at all.
-            QVERIFY(QDir().mkpath(sandbox.filePath(QStringLiteral("bin/plugins"))));
-            migrator = sandbox.filePath(QStringLiteral("bin/") + QFileInfo(migrator).fileName());
-            QVERIFY(QFile::copy(QStringLiteral(MIGRATOR), migrator));
-            QFile conf(sandbox.filePath(QStringLiteral("bin/qt.conf")));
-            QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("[Paths]\nPlugins=plugins\n") > 0);
-            environment.remove(QStringLiteral("QT_PLUGIN_PATH"));
-            environment.remove(QStringLiteral("QT_QPA_PLATFORM_PLUGIN_PATH"));
-        }
-        QProcess program;
-        program.setProcessEnvironment(environment);
+        QProcess migrator;
+        migrator.setProcessEnvironment(variables);
 #ifndef Q_OS_WIN
-        if (test.needs.contains(QStringLiteral("no-reader"))) {
+        if (needs.contains("no-reader")) {
             // Standard output a pipe whose reader has gone, as for an installer that stopped reading.
             std::array<int, 2> ends{};
             QCOMPARE(::pipe(ends.data()), 0);
             ::close(ends[0]);
-            program.start(
-                QStringLiteral("/bin/sh"),
-                QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >&%1").arg(ends[1]), migrator} +
-                    test.arguments);
+            migrator.start("/bin/sh",
+                           QStringList{"-c", QString(R"(exec "$0" "$@" >&%1)").arg(ends[1]), program} + arguments);
             ::close(ends[1]);
         } else
 #endif
-        {
-            program.start(migrator, test.arguments);
-        }
-        QVERIFY2(program.waitForFinished(120000), qPrintable(program.errorString()));
-        // The settings folder of this run stands as "<settings>" in a case.
-        const QString output = QString::fromUtf8(program.readAllStandardOutput())
-                                   .replace(QLatin1String("\r\n"), QLatin1String("\n"))
-                                   .replace(systemFolder(), QStringLiteral("<settings>"));
+            migrator.start(program, arguments);
+        QVERIFY2(migrator.waitForFinished(60000), qPrintable(migrator.errorString()));
+        const QString output =
+            QString::fromUtf8(migrator.readAllStandardOutput()).replace("\r\n", "\n").replace(settings, "<settings>");
         QVERIFY2(output == expectedOutput,
-                 qPrintable(QStringLiteral("printed:\n%1-- instead of:\n%2").arg(output, expectedOutput)));
-        QCOMPARE(QString::fromUtf8(program.readAllStandardError()), QString());
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+                 qPrintable(QString("printed:\n%1-- instead of:\n%2").arg(output, expectedOutput)));
+        QCOMPARE(QString::fromUtf8(migrator.readAllStandardError()), QString());
+        QCOMPARE(migrator.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(migrator.exitCode(), 0);
+#ifndef Q_OS_WIN
+        QCOMPARE(QDir(sandbox + "/tmp").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(rightsOf(sandbox + "/runtime", "mode"), QString("mode 0755"));
+#endif
 
-        if (test.needs.contains(QStringLiteral("debugging-shell"))) {
-            QCOMPARE(QDir(sandbox.filePath(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                     QStringList());
-            QCOMPARE(accessOf(sandbox.filePath(QStringLiteral("runtime")), QStringLiteral("mode")),
-                     QStringLiteral("mode 0755"));
-        }
+#ifdef Q_OS_WIN
+        for (const Section &section : qAsConst(sections))
+            if (section.kind == "check")
+                registryTool(section.text);
+#endif
         // Every store as the case expects it; every other store as it was.
         const Stores after = readStores(organizations);
-        QStringList names = before.keys() + after.keys() + expectedStores.keys();
+        const QString record = own + "/<record>";
+        const bool recordGone = expected.value(record).attributes == "gone";
+        if (expected.contains(record))
+            QVERIFY2(std::any_of(after.keyBegin(), after.keyEnd(),
+                                 [&](auto &name) { return name.startsWith(records); }) != recordGone,
+                     recordGone ? "a record of the migration is left" : "no record of the migration is left");
+        QStringList names = before.keys() + after.keys() + expected.keys();
         names.removeDuplicates();
-        for (const QString &name : names) {
-            const bool gone = expectedStores.value(name).attributes == QLatin1String("gone");
-            const bool expected = !gone && (expectedStores.contains(name) || before.contains(name));
-            QVERIFY2(after.contains(name) == expected, qPrintable(name + (expected ? " is missing" : " appeared")));
-            if (gone)
-                continue;
-            if (!expectedStores.contains(name)) {
+        names.removeAll(record);
+        for (const QString &name : qAsConst(names)) {
+            const bool isRecord = name.startsWith(records) && expected.contains(record);
+            const QList<Section> wanted = expected.values(isRecord ? record : name);
+            const bool gone = !wanted.isEmpty() && wanted.first().attributes == "gone";
+            const bool present = !gone && (!wanted.isEmpty() || before.contains(name));
+            if (!isRecord || gone)
+                QVERIFY2(after.contains(name) == present, qPrintable(name + (present ? " is missing" : " appeared")));
+            if (wanted.isEmpty())
                 QVERIFY2(after.value(name) == before.value(name), qPrintable(name + " changed"));
-                continue;
-            }
-            for (const Section &section : expectedStores.values(name)) {
-                if (section.kind == QLatin1String("exported")) {       // type and bytes as the source's
-                    const QString source = section.attributes.mid(3);  // "as <store>"
-                    const QString wanted = exported(sandbox, organizations.first(), source);
-                    QVERIFY(wanted.contains(QLatin1String("[<key>]")));
-                    QCOMPARE(exported(sandbox, organizations.first(), section.name), wanted);
+            for (const Section &section : gone ? QList<Section>() : wanted) {
+                const QString organization = name.section('/', 0, 0),
+                              source = attribute(section.attributes, "as ([^,]+)");
+                if (section.kind == "exported") {  // type and bytes as the source's
+                    QVERIFY(exported(organization, source).contains("[<key>]"));
+                    QCOMPARE(exported(organization, section.name), exported(organization, source));
                     continue;
                 }
-                QSettings expectedText(iniFile(sandbox, section.text), QSettings::IniFormat);
-                expectedText.setIniCodec("UTF-8");
-                const Contents wanted = contentsOf(expectedText);
-                for (const QString &key : wanted.keys() + after[name].keys())
-                    QVERIFY2(after[name].value(key) == wanted.value(key),
-                             qPrintable(QStringLiteral("%1: key '%2' differs").arg(name, key)));
-                if (!section.attributes.isEmpty())
-                    QCOMPARE(
-                        accessOf(storeLocation(name.section(QLatin1Char('/'), 0, 0), section.name), section.attributes),
-                        section.attributes);
+                const Contents keys =
+                    source.isEmpty() ? contentsOf(section.text) : before.value(organization + '/' + source);
+                for (const QString &key : keys.keys() + (isRecord ? QStringList() : after[name].keys()))
+                    QVERIFY2(after[name].value(key) == keys.value(key),
+                             qPrintable(name + ": key '" + key + "' differs"));
+                const QString rights = attribute(section.attributes, "((?:mode|owner).*)$");
+                if (!rights.isEmpty())
+                    QCOMPARE(rightsOf(location(organization, section.name), rights), rights);
             }
         }
-#ifdef Q_OS_WIN
-        // "--- sddl: <store> (as <other store>)": the same owner and DACL.
-        for (const Section &section : expectedRights) {
-            const QString key = QStringLiteral("Software\\") + organizations.first() + QLatin1Char('\\');
-            QString rights;
-            QString wanted;
-            QVERIFY(registryTool({QStringLiteral("show-sddl"), key + section.name}, &rights));
-            QVERIFY(registryTool({QStringLiteral("show-sddl"), key + section.attributes.mid(3)}, &wanted));
-            QCOMPARE(rights, wanted);
-        }
-#endif
         // A run leaves no folder or key of its own where no store was left.
-        for (const QString &organization : organizations) {
-            const bool hasStores = std::any_of(after.keyBegin(), after.keyEnd(), [&](const QString &name) {
-                return name.startsWith(organization + QLatin1Char('/'));
-            });
-            if (!existedBefore[organization] && !hasStores && !storageNeutral)
-                QVERIFY2(!organizationExists(organization), qPrintable(organization + " was left behind"));
-        }
+        for (const QString &organization : organizations)
+            if (!existedBefore[organization] && !neutral &&
+                std::none_of(after.keyBegin(), after.keyEnd(),
+                             [&](auto &name) { return name.startsWith(organization + '/'); }))
+                QVERIFY2(!exists(organization), qPrintable(organization + " was left behind"));
     }
 };
 
@@ -583,11 +540,34 @@ int main(int argc, char *argv[])
 {
     // Values of every kind, pixmaps included, are decoded as a real application version does.
     qputenv("QT_QPA_PLATFORM", "minimal");
-    const QTemporaryDir runtime;  // so that Qt GUI makes no runtime folder of its own
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QTemporaryDir folder;
+    sandbox = folder.path();
+    settings = sandbox + "/system";
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(sandbox));  // so that Qt GUI makes no runtime folder of its own
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(settings));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox + "/user"));
     const QGuiApplication application(argc, argv);
-    TestCases test;
-    return QTest::qExec(&test, argc, argv);
+    QStringList options = QCoreApplication::arguments();
+    QFile file(options.value(1));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    const bool table = file.fileName().endsWith(".table");
+    const QString text = QString::fromUtf8(file.readAll());
+    readCase(table ? tableRow(text, options.value(2)) : text);
+    options.erase(options.begin() + 1, options.begin() + (table ? 3 : 2));  // what is left is QtTest's
+    for (const QString &made : {settings, sandbox + "/tmp", sandbox + "/runtime"})
+        QDir().mkpath(made);
+    QFile::setPermissions(sandbox + "/runtime", QFile::Permissions(0x7755));  // 0755
+    const QString skip = whyNotHere();
+    if (!skip.isEmpty()) {
+        qInfo("skipped: %s", qPrintable(skip));
+        return 77;
+    }
+    TestCase runner;
+    const int status = QTest::qExec(&runner, options);
+    if (needs.contains("small-disk"))
+        QProcess::execute("umount", {settings});
+    return status;
 }
 
 #include "test_cases.moc"

@@ -1,5 +1,6 @@
 // What a run of the program cannot reach: the copy meeting a store that another writer filled
-// after the run found it empty, and the store locations agreeing with Qt's own.
+// after the run found it empty, the store locations agreeing with Qt's own, and the merge of two
+// stores' text read back as QSettings reads it, however the text is laid out.
 
 #include "migration.h"
 
@@ -64,8 +65,44 @@ private slots:
     {
         QFETCH(QString, organization);
         QFETCH(QString, store);
-        QCOMPARE(openStore(organization, store)->fileName(),
-                 QSettings(QSettings::SystemScope, organization, store).fileName());
+        QSettings(QSettings::SystemScope, organization, store).setValue(QStringLiteral("written"), store);
+        QCOMPARE(storeState(organization, store), StoreState::Present);
+        QCOMPARE(storeObject(organization, store)->value(QStringLiteral("written")).toString(), store);
+    }
+
+    void mergedTextReadsAsBothStores_data()
+    {
+        QTest::addColumn<QByteArray>("into");
+        QTest::addColumn<QByteArray>("from");
+        QTest::newRow("same group") << QByteArray("[a]\nk=1\nmine=2\n") << QByteArray("[a]\nk=3\nnew=4\n");
+        QTest::newRow("groups and escapes")
+            << QByteArray("[General]\nx=1\n[a]\n%6B=old\nk=older ;c\n") << QByteArray("a\\k=new\ny=\"q;\"\n");
+        QTest::newRow("continued, quoted, raw UTF-8")
+            << QByteArray("; about\n[b]\nv=\"two\nlines\"\nw=x\\\ny") << QByteArray("[b]\nv=caf\xc3\xa9\n[c d]\nz=1");
+        QTest::newRow("no group, an empty store") << QByteArray() << QByteArray("k=1\n[g]\nl=@Variant(\\0\\0\\0\\x2)\n");
+    }
+
+    // Every key of `from` reads as in `from`, every other key of `into` as in `into`.
+    void mergedTextReadsAsBothStores()
+    {
+        QFETCH(QByteArray, into);
+        QFETCH(QByteArray, from);
+        const auto read = [this](const QByteArray &text) {
+            QFile file(sandbox.filePath(QStringLiteral("merged.ini")));
+            file.remove();
+            if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+                return QVariantMap();
+            file.close();
+            QVariantMap values;
+            const QSettings ini(file.fileName(), QSettings::IniFormat);
+            for (const QString &key : ini.allKeys())
+                values.insert(key, ini.value(key));
+            return values;
+        };
+        QVariantMap expected = read(into);
+        expected.insert(read(from));
+        QCOMPARE(read(mergeIniText(into, from)), expected);
+        QCOMPARE(mergeIniText(mergeIniText(into, from), from), mergeIniText(into, from));  // carried again: the same
     }
 };
 
