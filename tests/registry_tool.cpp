@@ -1,9 +1,9 @@
 // What the registry cases need beyond `reg`: keys' rights in SDDL, registry links, and removing
 // keys whatever their rights and without following links. Keys are named below
-// HKEY_LOCAL_MACHINE ("HKLM\" in front is allowed).
+// HKEY_LOCAL_MACHINE.
 //
 //   registry_tool sddl <key> <SDDL>     sets the owner, group and DACL the SDDL text names
-//   registry_tool show-sddl <key>       prints the key's owner and DACL as SDDL
+//   registry_tool same-sddl <key> <key> succeeds when both have the same owner and DACL
 //   registry_tool link <key> <target>   makes <key> a link to the key <target>
 //   registry_tool delete <key>          removes the key and all below it; links go, their targets stay
 
@@ -19,14 +19,6 @@
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
 
 namespace {
-
-std::wstring keyPath(std::wstring name)
-{
-    for (const std::wstring prefix : {L"HKLM\\", L"HKEY_LOCAL_MACHINE\\"})
-        if (name.compare(0, prefix.size(), prefix) == 0)
-            return name.substr(prefix.size());
-    return name;
-}
 
 int fail(const wchar_t *what, LONG error)
 {
@@ -73,27 +65,25 @@ int setSddl(const std::wstring &key, const std::wstring &text)
     return result == ERROR_SUCCESS ? 0 : fail(L"setting the rights", result);
 }
 
-int showSddl(const std::wstring &key)
+// The key's owner and DACL as SDDL, or an empty text.
+std::wstring sddlOf(const std::wstring &key)
 {
     HKEY handle = nullptr;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL, &handle);
-    if (result != ERROR_SUCCESS)
-        return fail(L"opening the key", result);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL, &handle) != ERROR_SUCCESS)
+        return {};
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD size = 0;
     RegGetKeySecurity(handle, parts, nullptr, &size);
     std::vector<BYTE> descriptor(size ? size : 1);
-    result = RegGetKeySecurity(handle, parts, descriptor.data(), &size);
+    const LONG result = RegGetKeySecurity(handle, parts, descriptor.data(), &size);
     RegCloseKey(handle);
-    if (result != ERROR_SUCCESS)
-        return fail(L"reading the rights", result);
     wchar_t *text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, parts, &text,
-                                                              nullptr))
-        return fail(L"writing the SDDL", static_cast<LONG>(GetLastError()));
-    std::wprintf(L"%ls\n", text);
+    if (result != ERROR_SUCCESS || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                       descriptor.data(), SDDL_REVISION_1, parts, &text, nullptr))
+        return {};
+    const std::wstring sddl = text;
     LocalFree(text);
-    return 0;
+    return sddl;
 }
 
 int makeLink(const std::wstring &key, const std::wstring &target)
@@ -172,16 +162,19 @@ int main()
     LocalFree(arguments);
     enablePrivileges();
     if (count == 4 && words[1] == L"sddl")
-        return setSddl(keyPath(words[2]), words[3]);
-    if (count == 3 && words[1] == L"show-sddl")
-        return showSddl(keyPath(words[2]));
+        return setSddl(words[2], words[3]);
+    if (count == 4 && words[1] == L"same-sddl") {
+        const std::wstring first = sddlOf(words[2]), second = sddlOf(words[3]);
+        std::fwprintf(stderr, L"%ls\n%ls\n", first.c_str(), second.c_str());
+        return !first.empty() && first == second ? 0 : 1;
+    }
     if (count == 4 && words[1] == L"link")
-        return makeLink(keyPath(words[2]), keyPath(words[3]));
+        return makeLink(words[2], words[3]);
     if (count == 3 && words[1] == L"delete") {
-        const LONG result = removeKey(HKEY_LOCAL_MACHINE, keyPath(words[2]), 0);
+        const LONG result = removeKey(HKEY_LOCAL_MACHINE, words[2], 0);
         return result == ERROR_SUCCESS ? 0 : fail(L"removing the key", result);
     }
-    std::fwprintf(stderr, L"usage: registry_tool sddl <key> <SDDL> | show-sddl <key> | link <key> <target> | "
+    std::fwprintf(stderr, L"usage: registry_tool sddl <key> <SDDL> | same-sddl <key> <key> | link <key> <target> | "
                           L"delete <key>\n");
     return 2;
 }
