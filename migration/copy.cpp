@@ -78,8 +78,10 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
             groupsLeft.append(group);
     // Until every store is carried, the version is neither "already migrated" to a rerun nor a
     // previous version to another migration. Without that record, a copy cut short would pass
-    // for a whole one: nothing is written.
-    if (recordMigration(organization, toVersionName, fromVersionName, groupsLeft))
+    // for a whole one: nothing is written. A record of this very migration stands as it is until
+    // a store is carried (so a full disk cannot cost it).
+    const bool recorded = resumedFrom == fromVersionName && !groupsLeft.isEmpty();
+    if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft))
         carryStores(organization, fromVersionName, toVersionName, carried, groupsLeft);
     else
         reportUnwritable(recordName(organization, toVersionName));
