@@ -51,6 +51,9 @@ bool climbsOutOfFolder(const QString &name);
 // that cannot be read (reported once per run, and told by `unreadable`).
 std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName,
                                      bool *unreadable = nullptr);
+// Whether Qt, or a library below it, said anything while the store was read in this run (a value
+// that failed to decode, a damaged image).
+bool decodeFailedIn(const QString &organization, const QString &applicationName);
 
 // Probes
 

@@ -46,8 +46,10 @@ QVector<std::pair<QString, QVariant>> decodableValues(const QSettings &store, co
 
 StoreState storeState(const QString &organization, const QString &applicationName)
 {
-    // Only opening it tells, and opening it is harmless. Without an organisation QSettings reports
-    // every store as failing: only one it could not parse counts as unreadable.
+    // Only reading it tells, and reading it is harmless once its values can be decoded. Without an
+    // organisation QSettings reports every store as failing: only one it could not parse counts as
+    // unreadable.
+    prepareToDecodeValues();
     const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
     if (!store->allKeys().isEmpty())
         return StoreState::Present;
@@ -73,17 +75,15 @@ Qt::CaseSensitivity storeNameCase()
 
 Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
 {
-    const int messagesBefore = messagesNoted();
     const std::unique_ptr<QSettings> source = openStore(organization, fromApplicationName);
     if (!source)
         return Carried::NotRead;
     const QVector<std::pair<QString, QVariant>> values =
-        decodableValues(*source, fromApplicationName, messagesNoted() != messagesBefore);
+        decodableValues(*source, fromApplicationName, decodeFailedIn(organization, fromApplicationName));
 
-    const int messagesBeforeDestination = messagesNoted();
     const std::unique_ptr<QSettings> destination = storeObject(organization, toApplicationName);
     // Values of its own that Qt could not decode it would write back as nothing: left as it is.
-    if (!destination->allKeys().isEmpty() && messagesNoted() != messagesBeforeDestination)
+    if (openStore(organization, toApplicationName) && decodeFailedIn(organization, toApplicationName))
         return Carried::NotWritten;
     for (const auto &[key, value] : values)
         destination->setValue(key, value);
