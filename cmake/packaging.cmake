@@ -117,21 +117,16 @@ else()
         install(FILES /usr/share/doc/${owner}/copyright DESTINATION licences/MinGW-w64 RENAME ${owner}.txt)
     endforeach()
 
-    # Qt is the LGPL's "Library": whoever gets the zip may get its exact source. Debian's source
-    # is named by the version `apt-get source` fetches, as scripts/build-qt-windows does; the
-    # configure options are read off that script, so that the note cannot drift from it.
-    execute_process(COMMAND apt-get source --print-uris qtbase-opensource-src OUTPUT_VARIABLE uris ERROR_QUIET)
-    if(uris MATCHES " qtbase-opensource-src_([^ ]+)\\.dsc ")
-        set(qt_source_version ${CMAKE_MATCH_1})
-    else()
-        execute_process(COMMAND dpkg-query -W -f=\${source:Version} libqt5core5a
-                        OUTPUT_VARIABLE qt_source_version ERROR_QUIET)
+    # Qt is the LGPL's "Library": whoever gets the zip may get its exact source. The Qt build wrote
+    # beside itself which Debian source it was built from and how it was configured.
+    get_filename_component(qt_prefix "${${VANTOREL_QT}_DIR}/../../.." ABSOLUTE)
+    if(NOT EXISTS ${qt_prefix}/vantorel-qt.cmake)
+        message(FATAL_ERROR "${qt_prefix} was not built by scripts/build-qt-windows: no vantorel-qt.cmake")
     endif()
-    file(READ ${CMAKE_SOURCE_DIR}/scripts/build-qt-windows build_script)
-    string(REGEX MATCH "\noptions=\\(([^)]*)\\)" options "${build_script}")
-    string(REGEX REPLACE "[ \t\n]+" " " qt_configure_options "${CMAKE_MATCH_1}")
-    string(STRIP "${qt_configure_options}" qt_configure_options)
-    set(qt_version ${Qt5Core_VERSION})
+    include(${qt_prefix}/vantorel-qt.cmake)
+    set(qt_source_version ${VANTOREL_QT_SOURCE_VERSION})
+    set(qt_configure_options ${VANTOREL_QT_CONFIGURE_OPTIONS})
+    set(qt_version ${${VANTOREL_QT}Core_VERSION})
     configure_file(${packaging}/windows/licences.txt.in licences/README.txt @ONLY)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/licences/README.txt DESTINATION licences)
     install(FILES /usr/share/doc/libqt5core5a/copyright DESTINATION licences/Qt RENAME copyright.txt)

@@ -172,6 +172,7 @@ private:
 
 QStringList &createdFolders()
 {
+    // cppcheck-suppress unassignedVariable
     static QStringList folders;
     return folders;
 }

@@ -258,6 +258,7 @@ Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys)
 // this run created, in the order they were made.
 QList<QStringList> &createdKeys()
 {
+    // cppcheck-suppress unassignedVariable
     static QList<QStringList> keys;
     return keys;
 }
@@ -271,8 +272,9 @@ Key createParents(const QStringList &path)
     Key parent;
     for (int level = 0; level < path.size() - 1; ++level) {
         bool created = false;
-        Key opened = openOrCreate(parent ? parent.get() : HKEY_LOCAL_MACHINE, path.at(level),
-                                  KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, QByteArray(), &created);
+        Key opened =
+            openOrCreate(parent ? parent.get() : HKEY_LOCAL_MACHINE, path.at(level),
+                         KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, QByteArray(), &created);
         if (!opened)
             return nullptr;
         if (created)
@@ -329,8 +331,8 @@ bool writeValue(HKEY key, const Value &value)
     DWORD type = REG_NONE;
     auto size = static_cast<DWORD>(value.data.size() + 1);
     QByteArray written(static_cast<int>(size), Qt::Uninitialized);
-    return RegQueryValueExW(key, value.name.data(), nullptr, &type, reinterpret_cast<BYTE *>(written.data()),
-                            &size) == ERROR_SUCCESS &&
+    return RegQueryValueExW(key, value.name.data(), nullptr, &type, reinterpret_cast<BYTE *>(written.data()), &size) ==
+               ERROR_SUCCESS &&
            type == value.type && written.left(static_cast<int>(size)) == value.data;
 }
 
@@ -360,9 +362,8 @@ bool writeKeys(HKEY parent, const QString &name, const std::vector<StoreKey> &ke
         Key opened = openOrCreate(into, keyName, KEY_READ | KEY_WRITE,
                                   storeCreated || key.parent < 0 ? key.security : QByteArray(), &created);
         storeCreated = storeCreated || (key.parent < 0 && created);
-        const bool whole = opened && std::all_of(key.values.cbegin(), key.values.cend(), [&](const Value &value) {
-                               return writeValue(opened.get(), value);
-                           });
+        const bool whole = opened && std::all_of(key.values.cbegin(), key.values.cend(),
+                                                 [&](const Value &value) { return writeValue(opened.get(), value); });
         if (!whole) {
             written.clear();
             if (storeCreated)
@@ -438,8 +439,7 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseInsensitive;
 }
 
-Carried carryStore(const QString &organization, const QString &fromApplicationName,
-                   const QString &toApplicationName)
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
 {
     const QStringList from = storePath(organization, fromApplicationName);
     const QStringList to = storePath(organization, toApplicationName);
@@ -451,8 +451,8 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
     if (openPath(from, KEY_READ, &source) != Found::Key || walkStore(std::move(source), true, &keys) != Walk::Read)
         return Carried::NotRead;
     const StoreState destination = storeState(organization, toApplicationName);
-    const Key parent = destination == StoreState::Absent || destination == StoreState::Present ? createParents(to)
-                                                                                                : nullptr;
+    const Key parent =
+        destination == StoreState::Absent || destination == StoreState::Present ? createParents(to) : nullptr;
     return parent && writeKeys(parent.get(), to.last(), keys) ? Carried::Copied : Carried::NotWritten;
 }
 
@@ -464,8 +464,8 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
         return false;
     const Key parent = createParents(path);
     bool created = false;
-    const Key store = parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, QByteArray(), &created)
-                             : nullptr;
+    const Key store =
+        parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, QByteArray(), &created) : nullptr;
     std::vector<Value> before;
     QStringList subkeys;
     if (!store || !readValues(store.get(), &before) || !readSubkeys(store.get(), &subkeys))

@@ -142,9 +142,8 @@ LONG removeKey(HKEY parent, const std::wstring &name, int depth)
                 break;
             subkeys.emplace_back(buffer.data(), size);
         }
-        for (const std::wstring &subkey : subkeys)
-            if ((result = removeKey(handle, subkey, depth + 1)) != ERROR_SUCCESS)
-                break;
+        for (auto subkey = subkeys.cbegin(); result == ERROR_SUCCESS && subkey != subkeys.cend(); ++subkey)
+            result = removeKey(handle, *subkey, depth + 1);
     }
     if (result == ERROR_SUCCESS)
         result = NtDeleteKey(handle) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
