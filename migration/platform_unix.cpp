@@ -252,14 +252,16 @@ bool replaceFile(const QString &path, const QByteArray &bytes, const Access &acc
     const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
         return false;
-    bool written = setAccess(descriptor, access) && writeWhole(descriptor, bytes) && fsync(descriptor) == 0;
+    // (An empty store, a cleared one or the write probe, has nothing to lose to a power cut.)
+    bool written = setAccess(descriptor, access) && writeWhole(descriptor, bytes) &&
+                   (bytes.isEmpty() || fsync(descriptor) == 0);
     written = close(descriptor) == 0 && written;
     if (!written || rename(temporary.constData(), encoded(path).constData()) != 0) {
         unlink(temporary.constData());
         return false;
     }
     const Descriptor folder(open(encoded(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC));
-    return folder.number >= 0 && fsync(folder.number) == 0;
+    return bytes.isEmpty() || (folder.number >= 0 && fsync(folder.number) == 0);
 }
 
 // Rewrites a store with what `compose` makes of its present bytes and rights (both empty where it
