@@ -81,6 +81,8 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
     // for a whole one: nothing is written. A record of this very migration stands as it is until
     // a store is carried (so a full disk cannot cost it).
     const bool recorded = resumedFrom == fromVersionName && !groupsLeft.isEmpty();
+    if (stopRequested())
+        return;  // asked to stop before anything was written: a later run migrates
     if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft))
         carryStores(organization, fromVersionName, toVersionName, carried, groupsLeft);
     else

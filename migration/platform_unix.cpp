@@ -208,10 +208,10 @@ void removeAbandonedLock(const QByteArray &lock)
 bool lock(QLockFile &lockFile)
 {
     lockFile.setStaleLockTime(0);  // a live writer keeps its lock, however long it takes
-    for (int waited = 0; waited < lockWaitMilliseconds && !stopRequested(); waited += 100) {
+    for (int waited = 0; waited < lockWaitMilliseconds; waited += 100) {
         if (lockFile.tryLock(100))
             return true;
-        if (lockFile.error() != QLockFile::LockFailedError)
+        if (lockFile.error() != QLockFile::LockFailedError || stopRequested())
             return false;
     }
     return false;
