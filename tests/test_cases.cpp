@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include <sys/stat.h>
 #ifdef Q_OS_WIN
@@ -297,7 +298,9 @@ void makeFile(const QString &name, const QString &attributes, const QString &tex
         return;
     }
     if (attributes == "held") {  // a lock held by a live writer, this runner, for the whole run
-        QVERIFY((new QLockFile(path))->tryLock());
+        static std::unique_ptr<QLockFile> held;
+        held = std::make_unique<QLockFile>(path);
+        QVERIFY(held->tryLock());
         return;
     }
 #ifndef Q_OS_WIN
