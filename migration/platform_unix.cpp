@@ -253,8 +253,8 @@ bool replaceFile(const QString &path, const QByteArray &bytes, const Access &acc
     if (descriptor < 0)
         return false;
     // (An empty store, a cleared one or the write probe, has nothing to lose to a power cut.)
-    bool written = setAccess(descriptor, access) && writeWhole(descriptor, bytes) &&
-                   (bytes.isEmpty() || fsync(descriptor) == 0);
+    bool written =
+        setAccess(descriptor, access) && writeWhole(descriptor, bytes) && (bytes.isEmpty() || fsync(descriptor) == 0);
     written = close(descriptor) == 0 && written;
     if (!written || rename(temporary.constData(), encoded(path).constData()) != 0) {
         unlink(temporary.constData());

@@ -4,8 +4,8 @@
 
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QLockFile>
 #include <QGuiApplication>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -182,8 +182,8 @@ QStringList subkeys(const QString &path)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t *>(path.utf16()), 0, KEY_READ, &key) != 0)
         return names;
     std::array<wchar_t, 256> name{};
-    for (DWORD index = 0, size = name.size(); RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr,
-                                                             nullptr) == ERROR_SUCCESS;
+    for (DWORD index = 0, size = name.size();
+         RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++index, size = name.size())
         names << QString::fromWCharArray(name.data(), static_cast<int>(size));
     RegCloseKey(key);

@@ -82,7 +82,8 @@ private slots:
             << QByteArray("[General]\nx=1\n[a]\n%6B=old\nk=older ;c\n") << QByteArray("a\\k=new\ny=\"q;\"\n");
         QTest::newRow("continued, quoted, raw UTF-8")
             << QByteArray("; about\n[b]\nv=\"two\nlines\"\nw=x\\\ny") << QByteArray("[b]\nv=caf\xc3\xa9\n[c d]\nz=1");
-        QTest::newRow("no group, an empty store") << QByteArray() << QByteArray("k=1\n[g]\nl=@Variant(\\0\\0\\0\\x2)\n");
+        QTest::newRow("no group, an empty store")
+            << QByteArray() << QByteArray("k=1\n[g]\nl=@Variant(\\0\\0\\0\\x2)\n");
     }
 
     // Every key of `from` reads as in `from`, every other key of `into` as in `into`.
