@@ -34,7 +34,11 @@ bool isSystemSettingsWritable()
         return false;
     }
     // A store written and removed again: what a migration does, as the caller's rights allow it.
-    const bool writable = replaceStore(ownOrganization(), probe, {});
+    // A full disk refuses even the store's lock file: QSettings' own answer, which writes nothing,
+    // then tells whether the process may write there at all (the run goes on, and says what it
+    // cannot write).
+    const bool writable = replaceStore(ownOrganization(), probe, {}) ||
+                          storeObject(ownOrganization(), probe)->isWritable();
     removeStore(ownOrganization(), probe);
     removeCreatedFolders();
     return writable;
