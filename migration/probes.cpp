@@ -37,8 +37,8 @@ bool isSystemSettingsWritable()
     // A full disk refuses even the store's lock file: QSettings' own answer, which writes nothing,
     // then tells whether the process may write there at all (the run goes on, and says what it
     // cannot write).
-    const bool writable = replaceStore(ownOrganization(), probe, {}) ||
-                          storeObject(ownOrganization(), probe)->isWritable();
+    const bool writable =
+        replaceStore(ownOrganization(), probe, {}) || storeObject(ownOrganization(), probe)->isWritable();
     removeStore(ownOrganization(), probe);
     removeCreatedFolders();
     return writable;
