@@ -17,9 +17,7 @@
 #include <memory>
 
 #include <sys/stat.h>
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
+#ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
 
@@ -63,8 +61,8 @@ const QString usage =
 Example: VantorelSettingsMigrator Vantorel Kelvor 9 0 beta)";
 const QRegularExpression found("^<found (.*)>$");
 
-QStringList arguments, needs, environment;
-int umaskOfRun = -1;
+QStringList arguments{"Vantorel", "Kelvor", "9", "1"}, needs, environment, output;  // unless the case says
+int umaskOfRun = 022;
 QList<Section> sections;
 QString sandbox, settings;  // the case's own folder; the settings folder in it
 
@@ -93,16 +91,13 @@ QString tableRow(const QString &table, const QString &row)
         const QStringList cells = line.split('|');
         if (cells.size() != 4 || line.startsWith('#') || cells.at(0).trimmed() != row)
             continue;
-        QString text = "run: " + cells.at(1) + '\n';
+        QString text = "run: " + cells.at(1) + '\n' + cells.at(3).trimmed().replace("\\n", "\n") + '\n';
         for (const QString &version : cells.at(2).trimmed().split(QRegularExpression(" *, *"), Qt::SkipEmptyParts))
             text +=
                 QString("--- before: %1 x64 %2.DefaultSettings\nfrom=%2\n").arg(words(cells.at(1)).value(1), version);
-        const QString output = cells.at(3).trimmed().replace("\\n", "\n");
-        text += "--- output\n" + output + '\n';
-        for (const QString &each : output.split('\n'))
-            if (found.match(each).hasMatch())
-                text += QString("--- after: <new>.DefaultSettings (as %1.DefaultSettings)\n")
-                            .arg(found.match(each).captured(1));
+        const QRegularExpressionMatch previous = QRegularExpression("<found (.*?)>").match(cells.at(3));
+        if (previous.hasMatch())
+            text += QString("--- after: <new>.DefaultSettings (as %1.DefaultSettings)\n").arg(previous.captured(1));
         return text;
     }
     qFatal("no row %s", qPrintable(row));
@@ -110,7 +105,7 @@ QString tableRow(const QString &table, const QString &row)
 
 void readCase(const QString &text)
 {
-    static const QRegularExpression header("^--- (before|after|file|regedit|tool|check|fill|output|exported|"
+    static const QRegularExpression header("^--- (before|after|file|regedit|setup|check|exported|"
                                            "beside the program)"
                                            "(?: ([^:]*))?(?:: (.*?))?(?: \\((.*)\\))?$");
     for (const QString &line : text.split('\n')) {
@@ -127,11 +122,13 @@ void readCase(const QString &text)
             environment = words(line.mid(4));
         else if (line.startsWith("umask:"))
             umaskOfRun = line.mid(6).trimmed().toInt(nullptr, 8);
+        else if (!line.startsWith('#') && (!line.isEmpty() || !output.isEmpty()))
+            output << line;
     }
     for (Section &each : sections) {  // blank lines before the next section only set sections apart
         while (each.text.endsWith("\n\n") || each.text == "\n")
             each.text.chop(1);
-        each.name.replace("<settings>", settings).replace("<new>", newVersion());
+        each.name.replace("<new>", newVersion());
         const QRegularExpressionMatch record = QRegularExpression("^<record(?: of (.+))?>$").match(each.name);
         if (!record.hasMatch())
             continue;
@@ -145,11 +142,17 @@ void readCase(const QString &text)
     }
 }
 
-QString expanded(const QString &text)
+// What the run must print: the case's lines, placeholders written out, after the opening lines
+// unless they begin with what comes before those.
+QString expectedOutput()
 {
+    while (!output.isEmpty() && output.last().isEmpty())
+        output.removeLast();
+    if (!output.isEmpty() && !output.first().contains(QRegularExpression("^(<start>|<notice>|<usage>|error)")))
+        output.prepend("<start>");
     const QString version = newVersion(), search = "Check if a previous version exists...";
     QStringList lines;
-    for (const QString &line : text.split('\n')) {
+    for (const QString &line : qAsConst(output)) {
         const QRegularExpressionMatch previous = found.match(line);
         if (line == "<start>")
             lines << (arguments.size() == 4 ? QStringList{notice} : QStringList{}) << ""
@@ -163,33 +166,23 @@ QString expanded(const QString &text)
         else
             lines << (line == "<usage>" ? usage : line == "<notice>" ? notice : line);
     }
-    return lines.join('\n');
+    return lines.isEmpty() ? QString() : lines.join('\n') + '\n';
 }
 
+// The lines of a setup or check section: on Windows each the arguments of registry_tool, elsewhere
+// a shell script run in the settings folder. Each must succeed.
+void runCommands(const QString &text)
+{
 #ifdef Q_OS_WIN
-// Runs each line of a section as the arguments of registry_tool; every one must succeed.
-void registryTool(const QString &lines)
-{
-    for (const QString &line : lines.split('\n', Qt::SkipEmptyParts))
+    for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
         QVERIFY2(QProcess::execute(REGISTRY_TOOL, words(line)) == 0, qPrintable("registry_tool " + line));
-}
-
-// The subkeys of a key as the registry names them (QSettings lists a "/" in a name as "\\").
-QStringList subkeys(const QString &path)
-{
-    QStringList names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t *>(path.utf16()), 0, KEY_READ, &key) != 0)
-        return names;
-    std::array<wchar_t, 256> name{};
-    for (DWORD index = 0, size = name.size();
-         RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++index, size = name.size())
-        names << QString::fromWCharArray(name.data(), static_cast<int>(size));
-    RegCloseKey(key);
-    return names;
-}
+#else
+    QProcess shell;
+    shell.setWorkingDirectory(settings);
+    shell.start("sh", {"-ec", text});
+    QVERIFY2(shell.waitForFinished() && shell.exitCode() == 0, qPrintable(text + shell.readAllStandardError()));
 #endif
+}
 
 // Where a store is kept: opened there, QSettings reads that store alone.
 QString location(const QString &organization, const QString &store = QString())
@@ -198,6 +191,17 @@ QString location(const QString &organization, const QString &store = QString())
         return "HKEY_LOCAL_MACHINE\\Software\\" + organization + (store.isNull() ? "" : "\\" + store);
     return settings + '/' + (organization.isEmpty() ? "Unknown Organization" : organization) +
            (store.isNull() ? "" : '/' + store + ".conf");
+}
+
+// The stores of an organisation by name (the registry's names: QSettings lists a "/" in one as "\").
+QStringList storeNames(const QString &organization)
+{
+    if (!files)
+        return QSettings(location(organization), QSettings::NativeFormat).childGroups().replaceInStrings("\\", "/");
+    QStringList names;
+    for (QDirIterator it(location(organization), {"*.conf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        names << it.next().mid(location(organization).size() + 1).chopped(5);
+    return names;
 }
 
 bool exists(const QString &organization)
@@ -246,16 +250,7 @@ Stores readStores(const QStringList &organizations)
 {
     Stores stores;
     for (const QString &organization : organizations) {
-        QStringList names;
-#ifdef Q_OS_WIN
-        names = subkeys("Software\\" + organization);
-#endif
-        if (files) {
-            for (QDirIterator it(location(organization), {"*.conf"}, QDir::Files, QDirIterator::Subdirectories);
-                 it.hasNext();)
-                names << it.next().mid(location(organization).size() + 1).chopped(5);
-        }
-        for (const QString &name : names) {
+        for (const QString &name : storeNames(organization)) {
             const Contents contents = contentsOf(QSettings(location(organization, name), QSettings::NativeFormat));
             if (!neutral || !contents.isEmpty())
                 stores.insert(organization + '/' + name, contents);
@@ -269,7 +264,8 @@ QString attribute(const QString &attributes, const QString &pattern)
     return QRegularExpression(pattern).match(attributes).captured(1);
 }
 
-// A file's rights, written as "mode 0640, owner 1000:1000", the parts `attributes` names.
+#ifndef Q_OS_WIN
+// A file's rights, written as "mode 0640, owner 1000:1000, acl ...", the parts `attributes` names.
 QString rightsOf(const QString &path, const QString &attributes)
 {
     struct stat file {
@@ -288,62 +284,19 @@ QString rightsOf(const QString &path, const QString &attributes)
     return parts.join(", ");
 }
 
-// A file below the settings folder, as a damaged or odd store would be; or the rights of a store.
-void makeFile(const QString &name, const QString &attributes, const QString &text)
+// Gives a file the rights `attributes` names, as rightsOf writes them (an ACL's entries to add).
+void setRights(const QString &path, const QString &attributes)
 {
-    const QString path = QDir(settings).filePath(name);
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    if (attributes == "folder") {
-        QVERIFY(QDir().mkpath(path));
-        return;
-    }
-    if (attributes == "held") {  // a lock held by a live writer, this runner, for the whole run
-        static std::unique_ptr<QLockFile> held;
-        held = std::make_unique<QLockFile>(path);
-        QVERIFY(held->tryLock());
-        return;
-    }
-#ifndef Q_OS_WIN
-    const QByteArray file = QFile::encodeName(path), target = QFile::encodeName(attributes.section("link to ", 1));
+    const QByteArray file = QFile::encodeName(path);
     const QStringList owner = attribute(attributes, "owner (\\d+:\\d+)").split(':');
     if (owner.size() == 2)
         QCOMPARE(chown(file.constData(), owner.at(0).toUInt(), owner.at(1).toUInt()), 0);
     if (attributes.contains("mode"))
         QCOMPARE(chmod(file.constData(), attribute(attributes, "mode (0[0-7]+)").toUInt(nullptr, 8)), 0);
-    else if (attributes == "fifo")
-        QCOMPARE(mkfifo(file.constData(), 0600), 0);
-    else if (attributes == "dangling link")
-        QCOMPARE(symlink("nowhere", file.constData()), 0);
-    else if (attributes.startsWith("hard link to "))
-        QCOMPARE(link(QFile::encodeName(QFileInfo(path).path()) + '/' + target, file.constData()), 0);
-    else if (attributes.startsWith("link to "))
-        QCOMPARE(symlink(target.constData(), file.constData()), 0);
     if (attributes.contains("acl"))
         QCOMPARE(QProcess::execute("setfacl", {"-m", attribute(attributes, "acl ([^ )]+)"), path}), 0);
-    if (attributes.contains("mode") || attributes.contains("acl") || attributes == "fifo" ||
-        attributes.contains("link"))
-        return;
+}
 #endif
-    QFile store(path);
-    QVERIFY(store.open(QIODevice::WriteOnly));
-    store.write(attributes == "nul bytes" ? QByteArray(4096, '\0') : text.toUtf8());
-    if (attributes == "2 GiB")  // sparse: no disk is filled
-        QVERIFY(store.resize(qint64{2} << 30));
-    if (attributes == "dated in the future")
-        QVERIFY(store.flush() &&
-                store.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
-}
-
-// Fills the small disk until only `kib` KiB are left.
-void fillSmallDisk(int kib)
-{
-    QFile filler(settings + "/filler");
-    QVERIFY(filler.open(QIODevice::WriteOnly));
-    while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush())
-        ;
-    filler.close();
-    filler.resize(qMax<qint64>(0, filler.size() - qint64{1024} * kib));
-}
 
 // A store as the storage keeps it: a file's bytes, or a registry key as `reg export` writes it,
 // its name replaced by "<key>".
@@ -382,6 +335,103 @@ QString whyNotHere()
     return {};
 }
 
+// Seeds the stores and files the case names; what it expects of a store, by its full name.
+void seed(QString &program, QMultiMap<QString, Section> &expected)
+{
+    for (const Section &section : qAsConst(sections)) {
+        const QString organization = section.organization.isNull() ? arguments.value(0) : section.organization;
+        if (section.kind == "before") {
+            QSettings store(location(organization, section.name), QSettings::NativeFormat);
+            contentsOf(section.text, &store);
+            store.sync();
+#ifndef Q_OS_WIN
+            setRights(store.fileName(), section.attributes);
+#endif
+        } else if (section.kind == "file" && section.attributes == "held") {  // by a live writer: this runner
+            static QLockFile held(QDir(settings).filePath(section.name));
+            QVERIFY(held.tryLock());
+        } else if (section.kind == "file") {
+            writeFile("system/" + section.name, section.text);
+        } else if (section.kind == "regedit") {  // values of every registry type
+            QCOMPARE(
+                QProcess::execute("reg", {"import", QDir::toNativeSeparators(writeFile("import.reg", section.text))}),
+                0);
+        } else if (section.kind == "setup") {
+            runCommands(section.text);
+        } else if (section.kind == "beside the program") {
+            program = sandbox + "/bin/" + QFileInfo(program).fileName();
+            writeFile("bin/" + section.name, section.text);
+            QVERIFY(QFile::copy(MIGRATOR, program));
+        } else if (section.kind != "check") {
+            expected.insert(organization + '/' + section.name, section);  // a store may be both exported and read
+        }
+    }
+}
+
+// Runs the program as the case says; what it prints, with the settings folder as "<settings>".
+QString runProgram(const QString &program)
+{
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert("TMPDIR", sandbox + "/tmp");
+    variables.insert("XDG_RUNTIME_DIR", sandbox + "/runtime");
+    for (const QString &setting : qAsConst(environment)) {
+        const QString name = setting.section('=', 0, 0),
+                      value = setting.section('=', 1).replace("<settings>", settings);
+        if (value.isEmpty())
+            variables.remove(name);
+        else
+            variables.insert(name, value);
+    }
+    QProcess migrator;
+    migrator.setProcessEnvironment(variables);
+#ifdef Q_OS_WIN
+    migrator.start(program, arguments);
+#else
+    // Under an installer's umask; with `no-reader`, standard output a pipe whose reader has gone.
+    std::array<int, 2> ends{};
+    if (::pipe(ends.data()) == 0)
+        ::close(ends[0]);
+    const QString script = QString(R"(umask %1; exec "$0" "$@")").arg(umaskOfRun, 3, 8, QChar('0'));
+    migrator.start(
+        "sh", QStringList{"-c", script + (needs.contains("no-reader") ? QString(" >&%1").arg(ends[1]) : ""), program} +
+                  arguments);
+    ::close(ends[1]);
+#endif
+    if (!migrator.waitForFinished(60000))
+        return "did not finish: " + migrator.errorString();
+    const QString error = QString::fromUtf8(migrator.readAllStandardError());
+    if (!error.isEmpty() || migrator.exitStatus() != QProcess::NormalExit || migrator.exitCode() != 0)
+        return QString("ended with status %1, standard error: %2").arg(migrator.exitCode()).arg(error);
+    return QString::fromUtf8(migrator.readAllStandardOutput()).replace("\r\n", "\n").replace(settings, "<settings>");
+}
+
+// Compares a store with what the case expects of it, or with itself before the run.
+void compareStore(const QString &name, const QList<Section> &wanted, const Stores &before, const Stores &after)
+{
+    const bool gone = !wanted.isEmpty() && wanted.first().attributes == "gone";
+    const bool present = !gone && (!wanted.isEmpty() || before.contains(name));
+    QVERIFY2(after.contains(name) == present, qPrintable(name + (present ? " is missing" : " appeared")));
+    if (wanted.isEmpty())
+        QVERIFY2(after.value(name) == before.value(name), qPrintable(name + " changed"));
+    for (const Section &section : gone ? QList<Section>() : wanted) {
+        const QString organization = name.section('/', 0, 0), source = attribute(section.attributes, "as ([^,]+)");
+        if (section.kind == "exported") {  // type and bytes as the source's
+            QVERIFY(exported(organization, source).contains("[<key>]"));
+            QCOMPARE(exported(organization, section.name), exported(organization, source));
+            continue;
+        }
+        const Contents keys = source.isEmpty() ? contentsOf(section.text) : before.value(organization + '/' + source);
+        // Of a record, only the keys the case names.
+        for (const QString &key : keys.keys() + (name.startsWith(records) ? QStringList() : after[name].keys()))
+            QVERIFY2(after[name].value(key) == keys.value(key), qPrintable(name + ": key '" + key + "' differs"));
+#ifndef Q_OS_WIN
+        const QString rights = attribute(section.attributes, "((?:mode|owner|acl).*)$");
+        if (!rights.isEmpty())
+            QCOMPARE(rightsOf(location(organization, section.name), rights), rights);
+#endif
+    }
+}
+
 }  // namespace
 
 class TestCase : public QObject
@@ -399,131 +449,35 @@ private slots:
         // One registry for every case: each starts without the keys of the last, whatever their
         // rights, and links go without what they lead to.
         for (const QString &organization : organizations)
-            registryTool("delete 'Software\\" + organization + "'");
+            runCommands("delete 'Software\\" + organization + "'");
 #endif
-
-        QString program = MIGRATOR, expectedOutput;
-        QMultiMap<QString, Section> expected;  // a store may be both exported and read
-        for (const Section &section : qAsConst(sections)) {
-            const QString organization = section.organization.isNull() ? arguments.value(0) : section.organization;
-            if (section.kind == "before") {
-                QSettings store(location(organization, section.name), QSettings::NativeFormat);
-                contentsOf(section.text, &store);
-                store.sync();
-                if (!section.attributes.isEmpty())
-                    makeFile(store.fileName(), section.attributes, {});
-            } else if (section.kind == "file") {
-                makeFile(section.name, section.attributes, section.text);
-            } else if (section.kind == "regedit") {  // values of every registry type
-                const QString file = QDir::toNativeSeparators(writeFile("import.reg", section.text));
-                QCOMPARE(QProcess::execute("reg", {"import", file}), 0);
-#ifdef Q_OS_WIN
-            } else if (section.kind == "tool") {
-                registryTool(section.text);
-#endif
-            } else if (section.kind == "fill") {
-                fillSmallDisk(section.name.toInt());
-            } else if (section.kind == "beside the program") {
-                program = sandbox + "/bin/" + QFileInfo(program).fileName();
-                writeFile("bin/" + section.name, section.text);
-                QVERIFY(QFile::copy(MIGRATOR, program));
-            } else if (section.kind == "output") {
-                expectedOutput = expanded(section.text);
-            } else if (section.kind != "check") {
-                expected.insert(organization + '/' + section.name, section);
-            }
-        }
+        QString program = MIGRATOR;
+        QMultiMap<QString, Section> expected;
+        seed(program, expected);
         const Stores before = readStores(organizations);
         QMap<QString, bool> existedBefore;
         for (const QString &organization : organizations)
             existedBefore[organization] = exists(organization);
 
-        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-        variables.insert("TMPDIR", sandbox + "/tmp");
-        variables.insert("XDG_RUNTIME_DIR", sandbox + "/runtime");
-        for (const QString &setting : qAsConst(environment)) {
-            const QString name = setting.section('=', 0, 0),
-                          value = setting.section('=', 1).replace("<settings>", settings);
-            if (value.isEmpty())
-                variables.remove(name);
-            else
-                variables.insert(name, value);
-        }
-        QProcess migrator;
-        migrator.setProcessEnvironment(variables);
-#ifndef Q_OS_WIN
-        if (needs.contains("no-reader")) {
-            // Standard output a pipe whose reader has gone, as for an installer that stopped reading.
-            std::array<int, 2> ends{};
-            QCOMPARE(::pipe(ends.data()), 0);
-            ::close(ends[0]);
-            migrator.start("/bin/sh",
-                           QStringList{"-c", QString(R"(exec "$0" "$@" >&%1)").arg(ends[1]), program} + arguments);
-            ::close(ends[1]);
-        } else
-#endif
-        {
-#ifndef Q_OS_WIN
-            const mode_t mask = umaskOfRun < 0 ? 0 : umask(static_cast<mode_t>(umaskOfRun));  // as an installer's
-#endif
-            migrator.start(program, arguments);
-#ifndef Q_OS_WIN
-            if (umaskOfRun >= 0)
-                umask(mask);
-#endif
-        }
-        QVERIFY2(migrator.waitForFinished(60000), qPrintable(migrator.errorString()));
-        const QString output =
-            QString::fromUtf8(migrator.readAllStandardOutput()).replace("\r\n", "\n").replace(settings, "<settings>");
-        QVERIFY2(output == expectedOutput,
-                 qPrintable(QString("printed:\n%1-- instead of:\n%2").arg(output, expectedOutput)));
-        QCOMPARE(QString::fromUtf8(migrator.readAllStandardError()), QString());
-        QCOMPARE(migrator.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(migrator.exitCode(), 0);
+        const QString printed = runProgram(program), wanted = expectedOutput();
+        QVERIFY2(printed == wanted, qPrintable(QString("printed:\n%1-- instead of:\n%2").arg(printed, wanted)));
 #ifndef Q_OS_WIN
         QCOMPARE(QDir(sandbox + "/tmp").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
         QCOMPARE(rightsOf(sandbox + "/runtime", "mode"), QString("mode 0755"));
 #endif
-
         // No temporary file of a writer (the program's, or Qt's) is left beside a store.
         for (QDirIterator it(settings, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
             QVERIFY2(!it.next().contains(QRegularExpression("\\.conf\\.[A-Za-z0-9]{6}$")),
                      qPrintable(it.filePath() + " is left"));
-#ifdef Q_OS_WIN
         for (const Section &section : qAsConst(sections))
             if (section.kind == "check")
-                registryTool(section.text);
-#endif
+                runCommands(section.text);
         // Every store as the case expects it; every other store as it was.
         const Stores after = readStores(organizations);
         QStringList names = before.keys() + after.keys() + expected.keys();
         names.removeDuplicates();
-        for (const QString &name : qAsConst(names)) {
-            const bool isRecord = name.startsWith(records);  // only the keys the case names are compared
-            const QList<Section> wanted = expected.values(name);
-            const bool gone = !wanted.isEmpty() && wanted.first().attributes == "gone";
-            const bool present = !gone && (!wanted.isEmpty() || before.contains(name));
-            QVERIFY2(after.contains(name) == present, qPrintable(name + (present ? " is missing" : " appeared")));
-            if (wanted.isEmpty())
-                QVERIFY2(after.value(name) == before.value(name), qPrintable(name + " changed"));
-            for (const Section &section : gone ? QList<Section>() : wanted) {
-                const QString organization = name.section('/', 0, 0),
-                              source = attribute(section.attributes, "as ([^,]+)");
-                if (section.kind == "exported") {  // type and bytes as the source's
-                    QVERIFY(exported(organization, source).contains("[<key>]"));
-                    QCOMPARE(exported(organization, section.name), exported(organization, source));
-                    continue;
-                }
-                const Contents keys =
-                    source.isEmpty() ? contentsOf(section.text) : before.value(organization + '/' + source);
-                for (const QString &key : keys.keys() + (isRecord ? QStringList() : after[name].keys()))
-                    QVERIFY2(after[name].value(key) == keys.value(key),
-                             qPrintable(name + ": key '" + key + "' differs"));
-                const QString rights = attribute(section.attributes, "((?:mode|owner|acl).*)$");
-                if (!rights.isEmpty())
-                    QCOMPARE(rightsOf(location(organization, section.name), rights), rights);
-            }
-        }
+        for (const QString &name : qAsConst(names))
+            compareStore(name, expected.values(name), before, after);
         // A run leaves no folder or key of its own where no store was left.
         for (const QString &organization : organizations)
             if (!existedBefore[organization] && !neutral &&
