@@ -42,25 +42,19 @@ void enablePrivileges()
     CloseHandle(token);
 }
 
+// Sets the owner and DACL the SDDL text names.
 int setSddl(const std::wstring &key, const std::wstring &text)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return fail(L"reading the SDDL", static_cast<LONG>(GetLastError()));
-    SECURITY_INFORMATION parts = 0;
-    if (text.find(L"O:") != std::wstring::npos)
-        parts |= OWNER_SECURITY_INFORMATION;
-    if (text.find(L"G:") != std::wstring::npos)
-        parts |= GROUP_SECURITY_INFORMATION;
-    if (text.find(L"D:") != std::wstring::npos)
-        parts |= DACL_SECURITY_INFORMATION;
     HKEY handle = nullptr;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK,
                                 READ_CONTROL | WRITE_DAC | WRITE_OWNER, &handle);
-    if (result != ERROR_SUCCESS)
-        return fail(L"opening the key", result);
-    result = RegSetKeySecurity(handle, parts, descriptor);
-    RegCloseKey(handle);
+    if (result == ERROR_SUCCESS) {
+        result = RegSetKeySecurity(handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(handle);
+    }
     LocalFree(descriptor);
     return result == ERROR_SUCCESS ? 0 : fail(L"setting the rights", result);
 }
@@ -100,53 +94,33 @@ int makeLink(const std::wstring &key, const std::wstring &target)
     return result == ERROR_SUCCESS ? 0 : fail(L"setting the link's target", result);
 }
 
-bool isLink(HKEY key)
+// Removes a key as itself and all below it, whatever their rights (the administrators take each
+// over first); a link goes without what it leads to.
+LONG removeKey(const std::wstring &key, int depth = 0)
 {
-    DWORD type = REG_NONE;
-    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
-
-// Removes a key as itself, whatever its rights: it is handed to the administrators first.
-LONG removeKey(HKEY parent, const std::wstring &name, int depth)
-{
-    if (depth > 512)
-        return ERROR_BADKEY;
     HKEY handle = nullptr;
-    LONG result = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | DELETE, &handle);
-    if (result == ERROR_FILE_NOT_FOUND)
-        return ERROR_SUCCESS;
-    if (result == ERROR_ACCESS_DENIED) {
-        HKEY owned = nullptr;
-        PSECURITY_DESCRIPTOR open = nullptr;
-        if (RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, WRITE_OWNER | WRITE_DAC, &owned) ==
-                ERROR_SUCCESS &&
-            ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:(A;;KA;;;BA)", SDDL_REVISION_1, &open,
-                                                                 nullptr)) {
-            RegSetKeySecurity(owned, OWNER_SECURITY_INFORMATION, open);
-            RegSetKeySecurity(owned, DACL_SECURITY_INFORMATION, open);
-        }
-        if (owned)
-            RegCloseKey(owned);
-        LocalFree(open);
-        result = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | DELETE, &handle);
+    const auto open = [&] {
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &handle);
+    };
+    LONG result = open();
+    if (result == ERROR_ACCESS_DENIED && setSddl(key, L"O:BAD:(A;;KA;;;BA)") == 0)
+        result = open();
+    if (result != ERROR_SUCCESS || depth > 512)
+        return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+    DWORD type = REG_NONE;
+    std::vector<std::wstring> subkeys;
+    std::vector<wchar_t> name(32768);
+    if (RegQueryValueExW(handle, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS ||
+        type != REG_LINK) {
+        for (DWORD index = 0, size = name.size();
+             RegEnumKeyExW(handle, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+             ++index, size = name.size())
+            subkeys.push_back(key + L'\\' + std::wstring(name.data(), size));
     }
-    if (result != ERROR_SUCCESS)
-        return result;
-    if (!isLink(handle)) {
-        std::vector<std::wstring> subkeys;
-        std::vector<wchar_t> buffer(32768);
-        for (DWORD index = 0;; ++index) {
-            auto size = static_cast<DWORD>(buffer.size());
-            if (RegEnumKeyExW(handle, index, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            subkeys.emplace_back(buffer.data(), size);
-        }
-        for (auto subkey = subkeys.cbegin(); result == ERROR_SUCCESS && subkey != subkeys.cend(); ++subkey)
-            result = removeKey(handle, *subkey, depth + 1);
-    }
-    if (result == ERROR_SUCCESS)
-        result = NtDeleteKey(handle) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    for (auto subkey = subkeys.cbegin(); result == ERROR_SUCCESS && subkey != subkeys.cend(); ++subkey)
+        result = removeKey(*subkey, depth + 1);
+    if (result == ERROR_SUCCESS && NtDeleteKey(handle) != 0)
+        result = ERROR_ACCESS_DENIED;
     RegCloseKey(handle);
     return result;
 }
@@ -169,10 +143,9 @@ int main()
     }
     if (count == 4 && words[1] == L"link")
         return makeLink(words[2], words[3]);
-    if (count == 3 && words[1] == L"delete") {
-        const LONG result = removeKey(HKEY_LOCAL_MACHINE, words[2], 0);
-        return result == ERROR_SUCCESS ? 0 : fail(L"removing the key", result);
-    }
+    const LONG removed = count == 3 && words[1] == L"delete" ? removeKey(words[2]) : -1;
+    if (removed >= 0)
+        return removed == ERROR_SUCCESS ? 0 : fail(L"removing the key", removed);
     std::fwprintf(stderr, L"usage: registry_tool sddl <key> <SDDL> | same-sddl <key> <key> | link <key> <target> | "
                           L"delete <key>\n");
     return 2;

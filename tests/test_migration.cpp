@@ -27,50 +27,37 @@ private slots:
 
     void copyRefusedWhenTheFirstGroupHasSettings()
     {
-        const auto fill = [](const QString &store, const QString &key) {
-            QSettings(QSettings::SystemScope, QStringLiteral("Vantorel"), store).setValue(key, 1);
-        };
-        fill(QStringLiteral("Kelvor x64 9.0.DefaultSettings"), QStringLiteral("a"));
-        fill(QStringLiteral("Kelvor x64 9.0.ForcedSettings"), QStringLiteral("b"));
-        fill(QStringLiteral("Kelvor x64 9.1.DefaultSettings"), QStringLiteral("mine"));
-
+        const QString vantorel = QStringLiteral("Vantorel");
+        for (const char *store :
+             {"Kelvor x64 9.0.DefaultSettings", "Kelvor x64 9.0.ForcedSettings", "Kelvor x64 9.1.DefaultSettings"})
+            QSettings(QSettings::SystemScope, vantorel, QLatin1String(store)).setValue(QStringLiteral("k"), 1);
         std::ostringstream printed;
         std::streambuf *const console = std::cout.rdbuf(printed.rdbuf());
-        copyAllSystemSettings(QStringLiteral("Vantorel"), QStringLiteral("Kelvor x64 9.0"),
-                              QStringLiteral("Kelvor x64 9.1"));
+        copyAllSystemSettings(vantorel, QStringLiteral("Kelvor x64 9.0"), QStringLiteral("Kelvor x64 9.1"));
         std::cout.rdbuf(console);
-
         QCOMPARE(QString::fromStdString(printed.str()),
                  QStringLiteral("Copy All System Settings from 'Kelvor x64 9.0' to 'Kelvor x64 9.1'\n"
                                 "  Settings already exist for 'Kelvor x64 9.1', not copying settings\n"));
-        const QSettings forced(QSettings::SystemScope, QStringLiteral("Vantorel"),
-                               QStringLiteral("Kelvor x64 9.1.ForcedSettings"));
-        QCOMPARE(forced.allKeys(), QStringList());
-        QVERIFY(unfinishedMigrationSource(QStringLiteral("Vantorel"), QStringLiteral("Kelvor x64 9.1")).isEmpty());
-    }
-
-    void storesAreWhereQtKeepsThem_data()
-    {
-        QTest::addColumn<QString>("organization");
-        QTest::addColumn<QString>("store");
-        QTest::newRow("plain") << "Vantorel"
-                               << "Kelvor x64 9.1.DefaultSettings";
-        QTest::newRow("no organisation") << ""
-                                         << "Kelvor x64 9.1.DefaultSettings";
-        QTest::newRow("slashes") << "Van/torel"
-                                 << "Kel//vor x64 9.1 b/eta.ForcedSettings";
+        QCOMPARE(QSettings(QSettings::SystemScope, vantorel, QStringLiteral("Kelvor x64 9.1.ForcedSettings")).allKeys(),
+                 QStringList());
+        QVERIFY(unfinishedMigrationSource(vantorel, QStringLiteral("Kelvor x64 9.1")).isEmpty());
     }
 
     void storesAreWhereQtKeepsThem()
     {
-        QFETCH(QString, organization);
-        QFETCH(QString, store);
-        QSettings(QSettings::SystemScope, organization, store).setValue(QStringLiteral("written"), store);
-        // (Without an organisation Qt keeps nothing in the registry.)
-        const bool kept = QSettings(QSettings::SystemScope, organization, store).contains(QStringLiteral("written"));
-        QCOMPARE(storeState(organization, store) == StoreState::Present, kept);
-        QCOMPARE(storeObject(organization, store)->value(QStringLiteral("written")).toString(),
-                 kept ? store : QString());
+        for (const auto &[organizationName, storeName] :
+             {std::pair<const char *, const char *>{"Vantorel", "Kelvor x64 9.1.DefaultSettings"},
+              {"", "Kelvor x64 9.1.DefaultSettings"},
+              {"Van/torel", "Kel//vor x64 9.1 b/eta.ForcedSettings"}}) {
+            const QString organization = QLatin1String(organizationName), store = QLatin1String(storeName);
+            QSettings(QSettings::SystemScope, organization, store).setValue(QStringLiteral("written"), store);
+            // (Without an organisation Qt keeps nothing in the registry.)
+            const bool kept =
+                QSettings(QSettings::SystemScope, organization, store).contains(QStringLiteral("written"));
+            QCOMPARE(storeState(organization, store) == StoreState::Present, kept);
+            QCOMPARE(storeObject(organization, store)->value(QStringLiteral("written")).toString(),
+                     kept ? store : QString());
+        }
     }
 
     void mergedTextReadsAsBothStores_data()
