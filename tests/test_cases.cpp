@@ -21,6 +21,8 @@
 #include <unistd.h>
 #endif
 
+long registryCommand(const QStringList &words);  // on Windows
+
 namespace {
 
 using Contents = QMap<QString, QByteArray>;  // key -> value as QDataStream writes it
@@ -169,13 +171,15 @@ QString expectedOutput()
     return lines.isEmpty() ? QString() : lines.join('\n') + '\n';
 }
 
-// The lines of a setup or check section: on Windows each the arguments of registry_tool, elsewhere
-// a shell script run in the settings folder. Each must succeed.
+// The lines of a setup or check section: on Windows each a registry command
+// (registry_commands_win.cpp), elsewhere a shell script run in the settings folder. Each must succeed.
 void runCommands(const QString &text)
 {
 #ifdef Q_OS_WIN
-    for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
-        QVERIFY2(QProcess::execute(REGISTRY_TOOL, words(line)) == 0, qPrintable("registry_tool " + line));
+    for (const QString &line : text.split('\n', Qt::SkipEmptyParts)) {
+        const long result = registryCommand(words(line));
+        QVERIFY2(result == 0, qPrintable(QString("%1: error %2").arg(line).arg(result)));
+    }
 #else
     QProcess shell;
     shell.setWorkingDirectory(settings);

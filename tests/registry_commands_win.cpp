@@ -1,30 +1,24 @@
-// What the registry cases need beyond `reg`: keys' rights in SDDL, registry links, and removing
-// keys whatever their rights and without following links. Keys are named below
-// HKEY_LOCAL_MACHINE.
+// What the registry cases need beyond `reg`, as lines of a case's setup and check sections: keys'
+// rights in SDDL, registry links, and removing keys whatever their rights and without following
+// links. Keys are named below HKEY_LOCAL_MACHINE.
 //
-//   registry_tool sddl <key> <SDDL>     sets the owner, group and DACL the SDDL text names
-//   registry_tool same-sddl <key> <key> succeeds when both have the same owner and DACL
-//   registry_tool link <key> <target>   makes <key> a link to the key <target>
-//   registry_tool delete <key>          removes the key and all below it; links go, their targets stay
+//   sddl <key> <SDDL>       sets the owner and DACL the SDDL text names
+//   same-sddl <key> <key>   succeeds when both have the same owner and DACL
+//   link <key> <target>     makes <key> a link to the key <target>
+//   delete <key>            removes the key and all below it; links go, their targets stay
+
+#include <QStringList>
 
 #include <windows.h>
 
 #include <sddl.h>
-#include <shellapi.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
 
 namespace {
-
-int fail(const wchar_t *what, LONG error)
-{
-    std::fwprintf(stderr, L"registry_tool: %ls failed (%ld)\n", what, error);
-    return 1;
-}
 
 // Privileges an administrator has but does not hold enabled: to take over and hand on keys.
 void enablePrivileges()
@@ -43,11 +37,11 @@ void enablePrivileges()
 }
 
 // Sets the owner and DACL the SDDL text names.
-int setSddl(const std::wstring &key, const std::wstring &text)
+LONG setSddl(const std::wstring &key, const std::wstring &text)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        return fail(L"reading the SDDL", static_cast<LONG>(GetLastError()));
+        return static_cast<LONG>(GetLastError());
     HKEY handle = nullptr;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK,
                                 READ_CONTROL | WRITE_DAC | WRITE_OWNER, &handle);
@@ -56,7 +50,7 @@ int setSddl(const std::wstring &key, const std::wstring &text)
         RegCloseKey(handle);
     }
     LocalFree(descriptor);
-    return result == ERROR_SUCCESS ? 0 : fail(L"setting the rights", result);
+    return result;
 }
 
 // The key's owner and DACL as SDDL, or an empty text.
@@ -80,18 +74,18 @@ std::wstring sddlOf(const std::wstring &key)
     return sddl;
 }
 
-int makeLink(const std::wstring &key, const std::wstring &target)
+LONG makeLink(const std::wstring &key, const std::wstring &target)
 {
     HKEY handle = nullptr;
     LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
                                   KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &handle, nullptr);
     if (result != ERROR_SUCCESS)
-        return fail(L"creating the link", result);
+        return result;
     const std::wstring path = L"\\REGISTRY\\MACHINE\\" + target;
     result = RegSetValueExW(handle, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE *>(path.c_str()),
                             static_cast<DWORD>(path.size() * sizeof(wchar_t)));
     RegCloseKey(handle);
-    return result == ERROR_SUCCESS ? 0 : fail(L"setting the link's target", result);
+    return result;
 }
 
 // Removes a key as itself and all below it, whatever their rights (the administrators take each
@@ -127,26 +121,18 @@ LONG removeKey(const std::wstring &key, int depth = 0)
 
 }  // namespace
 
-int main()
+// Runs one command; the registry's error code, or -1 for a command it does not know.
+long registryCommand(const QStringList &words)
 {
-    int count = 0;
-    wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const std::vector<std::wstring> words(arguments, arguments + count);
-    LocalFree(arguments);
     enablePrivileges();
-    if (count == 4 && words[1] == L"sddl")
-        return setSddl(words[2], words[3]);
-    if (count == 4 && words[1] == L"same-sddl") {
-        const std::wstring first = sddlOf(words[2]), second = sddlOf(words[3]);
-        std::fwprintf(stderr, L"%ls\n%ls\n", first.c_str(), second.c_str());
-        return !first.empty() && first == second ? 0 : 1;
-    }
-    if (count == 4 && words[1] == L"link")
-        return makeLink(words[2], words[3]);
-    const LONG removed = count == 3 && words[1] == L"delete" ? removeKey(words[2]) : -1;
-    if (removed >= 0)
-        return removed == ERROR_SUCCESS ? 0 : fail(L"removing the key", removed);
-    std::fwprintf(stderr, L"usage: registry_tool sddl <key> <SDDL> | same-sddl <key> <key> | link <key> <target> | "
-                          L"delete <key>\n");
-    return 2;
+    std::vector<std::wstring> w;
+    for (const QString &word : words)
+        w.push_back(word.toStdWString());
+    if (w.size() == 3 && w[0] == L"sddl")
+        return setSddl(w[1], w[2]);
+    if (w.size() == 3 && w[0] == L"same-sddl")
+        return !sddlOf(w[1]).empty() && sddlOf(w[1]) == sddlOf(w[2]) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+    if (w.size() == 3 && w[0] == L"link")
+        return makeLink(w[1], w[2]);
+    return w.size() == 2 && w[0] == L"delete" ? removeKey(w[1]) : -1;
 }
