@@ -1,11 +1,7 @@
-// What the registry cases need beyond `reg`, as lines of a case's setup and check sections: keys'
-// rights in SDDL, registry links, and removing keys whatever their rights and without following
-// links. Keys are named below HKEY_LOCAL_MACHINE.
-//
-//   sddl <key> <SDDL>       sets the owner and DACL the SDDL text names
-//   same-sddl <key> <key>   succeeds when both have the same owner and DACL
-//   link <key> <target>     makes <key> a link to the key <target>
-//   delete <key>            removes the key and all below it; links go, their targets stay
+// The registry commands of a case's setup and check lines, on keys below HKEY_LOCAL_MACHINE, for
+// what `reg` cannot do: `sddl <key> <SDDL>` sets a key's owner and DACL; `same-sddl <key> <key>`
+// succeeds when both keys have the same; `link <key> <target>` makes a registry link; `delete <key>`
+// removes a key and all below it whatever their rights, links without what they lead to.
 
 #include <QStringList>
 

@@ -31,18 +31,10 @@ struct Section {
     QString kind, organization, name, attributes, text;
 };
 
-#ifdef Q_OS_WIN
-const bool files = false;
-#else
-const bool files = true;
-#endif
+const bool files = QSysInfo::productType() != "windows";  // or registry keys
 // A migrator that reaches its stores only through QSettings cannot tell what lies behind one, nor
 // remove one: it runs the cases that need neither, and a store it emptied counts as gone.
-#ifdef STORAGE_NEUTRAL
-const bool neutral = true;
-#else
-const bool neutral = false;
-#endif
+const bool neutral = STORAGE_NEUTRAL;
 const QString own = "Vantorel", records = own + "/SettingsMigrator unfinished ";
 const QString notice = "only 5 arguments specified, betalevel is therefore set to release i.e. '' ";
 const QString usage =
@@ -315,9 +307,8 @@ void seed(QString &program, QMultiMap<QString, Section> &expected)
         } else if (section.kind == "file") {
             writeFile("system/" + section.name, section.text);
         } else if (section.kind == "regedit") {  // values of every registry type
-            QCOMPARE(
-                QProcess::execute("reg", {"import", QDir::toNativeSeparators(writeFile("import.reg", section.text))}),
-                0);
+            const QString file = QDir::toNativeSeparators(writeFile("import.reg", section.text));
+            QCOMPARE(QProcess::execute("reg", {"import", file}), 0);
         } else if (section.kind == "setup") {
             runCommands(section.text);
         } else if (section.kind == "beside the program") {
