@@ -7,29 +7,24 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <string>
 #include <vector>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
+extern "C" LONG NTAPI RtlAdjustPrivilege(ULONG privilege, BOOLEAN enable, BOOLEAN thread, BOOLEAN *enabled);
 
 namespace {
 
-// Privileges an administrator has but does not hold enabled: to take over and hand on keys.
+// Privileges an administrator has but does not hold enabled: to take over and hand on keys (taking
+// ownership, restoring and backing up files).
 void enablePrivileges()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
-        return;
-    for (const wchar_t *name : {L"SeTakeOwnershipPrivilege", L"SeRestorePrivilege", L"SeBackupPrivilege"}) {
-        TOKEN_PRIVILEGES privileges{};
-        privileges.PrivilegeCount = 1;
-        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        if (LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid))
-            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    }
-    CloseHandle(token);
+    BOOLEAN enabled = FALSE;
+    for (const ULONG privilege : {9, 17, 18})
+        RtlAdjustPrivilege(privilege, TRUE, FALSE, &enabled);
 }
 
 // Sets the owner and DACL the SDDL text names.
@@ -52,21 +47,16 @@ LONG setSddl(const std::wstring &key, const std::wstring &text)
 // The key's owner and DACL as SDDL, or an empty text.
 std::wstring sddlOf(const std::wstring &key)
 {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL, &handle) != ERROR_SUCCESS)
-        return {};
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    DWORD size = 0;
-    RegGetKeySecurity(handle, parts, nullptr, &size);
-    std::vector<BYTE> descriptor(size ? size : 1);
-    const LONG result = RegGetKeySecurity(handle, parts, descriptor.data(), &size);
-    RegCloseKey(handle);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
     wchar_t *text = nullptr;
-    if (result != ERROR_SUCCESS || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                                       descriptor.data(), SDDL_REVISION_1, parts, &text, nullptr))
-        return {};
-    const std::wstring sddl = text;
+    std::wstring sddl;
+    if (GetNamedSecurityInfoW((L"MACHINE\\" + key).c_str(), SE_REGISTRY_KEY, parts, nullptr, nullptr, nullptr, nullptr,
+                              &descriptor) == ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
+        sddl = text;
     LocalFree(text);
+    LocalFree(descriptor);
     return sddl;
 }
 

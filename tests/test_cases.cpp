@@ -244,13 +244,12 @@ Contents contentsOf(const QString &iniText, QSettings *copy = nullptr)
 Stores readStores(const QStringList &organizations)
 {
     Stores stores;
-    for (const QString &organization : organizations) {
+    for (const QString &organization : organizations)
         for (const QString &name : storeNames(organization)) {
             const Contents contents = contentsOf(QSettings(location(organization, name), QSettings::NativeFormat));
             if (!neutral || !contents.isEmpty())
                 stores.insert(organization + '/' + name, contents);
         }
-    }
     return stores;
 }
 
@@ -282,8 +281,8 @@ QString whyNotHere()
                     std::any_of(sections.cbegin(), sections.cend(), [](auto &s) { return s.kind == "exported"; })))
         return "the storage-neutral build knows nothing of the storage";
 #ifndef Q_OS_WIN
-    if ((needs.contains("root") || needs.contains("small-disk")) && geteuid() != 0)
-        return "only root can hand stores to other users, or mount a disk";
+    if (needs.contains("root") && geteuid() != 0)
+        return "only root can hand stores to other users";
     if (needs.contains("small-disk") &&
         QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", settings}) != 0)
         return "no file system of 64 KiB can be mounted here";
