@@ -7,6 +7,7 @@
 #include "migration.h"
 
 #include <QDataStream>
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QVector>
@@ -40,6 +41,14 @@ QVector<std::pair<QString, QVariant>> decodableValues(const QSettings &store, co
             values.append({key, value});
     }
     return values;
+}
+
+// Folders QSettings made for this program's own stores, where it names files for them.
+QStringList &createdFolders()
+{
+    // cppcheck-suppress unassignedVariable
+    static QStringList folders;
+    return folders;
 }
 
 }  // namespace
@@ -99,6 +108,10 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
 {
     const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    // (Asking whether the store is writable makes its folder already.)
+    const QString folder = QFileInfo(store->fileName()).absolutePath();
+    if (!store->fileName().isEmpty() && !QFileInfo::exists(folder) && !createdFolders().contains(folder))
+        createdFolders().append(folder);
     if (!store->isWritable())
         return false;
     store->clear();
@@ -119,4 +132,10 @@ void removeStore(const QString &organization, const QString &applicationName)
         QFile::remove(file.filePath());
 }
 
-void removeCreatedFolders() {}
+void removeCreatedFolders()
+{
+    // Only while it is empty: a store written meanwhile by anyone stays, and its folder with it.
+    for (const QString &folder : createdFolders())
+        QDir().rmdir(folder);
+    createdFolders().clear();
+}
