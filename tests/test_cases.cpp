@@ -77,6 +77,16 @@ QString newVersion()
            QString::number(arguments.value(3).toInt()) + (beta.isEmpty() || beta == "release" ? "" : " " + beta);
 }
 
+// The store of the unfinished migration to `version`, named as the program names it.
+QString recordName(const QString &version)
+{
+    const QString names = arguments.value(0) + QChar(0) + version;
+    return "SettingsMigrator unfinished " +
+           QCryptographicHash::hash((files ? names : names.toLower()).toUtf8(), QCryptographicHash::Sha256)
+               .toHex()
+               .left(32);
+}
+
 // A table's row, written out as a case.
 QString tableRow(const QString &table, const QString &row)
 {
@@ -120,18 +130,15 @@ void readCase(const QString &text)
     for (Section &each : sections) {  // blank lines before the next section only set sections apart
         while (each.text.endsWith("\n\n") || each.text == "\n")
             each.text.chop(1);
+        each.text.replace("<record>", recordName(newVersion()));
         each.name.replace("<new>", newVersion());
         const QRegularExpressionMatch record = QRegularExpression("^<record(?: of (.+))?>$").match(each.name);
         if (!record.hasMatch())
             continue;
-        const QString version = record.captured(1).isNull() ? newVersion() : record.captured(1);
         each.organization = own;
-        const QString names = arguments.value(0) + QChar(0) + version;  // as the program names it
-        each.name = "SettingsMigrator unfinished " +
-                    QCryptographicHash::hash((files ? names : names.toLower()).toUtf8(), QCryptographicHash::Sha256)
-                        .toHex()
-                        .left(32);
+        each.name = recordName(record.captured(1).isNull() ? newVersion() : record.captured(1));
     }
+    output.replaceInStrings("<record>", recordName(newVersion()));
 }
 
 // What the run must print: the case's lines, placeholders written out, after the opening lines
