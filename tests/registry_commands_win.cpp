@@ -10,6 +10,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,8 @@ LONG makeLink(const std::wstring &key, const std::wstring &target)
 // over first); a link goes without what it leads to.
 LONG removeKey(const std::wstring &key, int depth = 0)
 {
+    if (depth > 512)
+        return ERROR_BADKEY;
     HKEY handle = nullptr;
     const auto open = [&] {
         return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &handle);
@@ -85,7 +88,7 @@ LONG removeKey(const std::wstring &key, int depth = 0)
     LONG result = open();
     if (result == ERROR_ACCESS_DENIED && setSddl(key, L"O:BAD:(A;;KA;;;BA)") == 0)
         result = open();
-    if (result != ERROR_SUCCESS || depth > 512)
+    if (result != ERROR_SUCCESS)
         return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
     DWORD type = REG_NONE;
     std::vector<std::wstring> subkeys;
@@ -111,14 +114,14 @@ LONG removeKey(const std::wstring &key, int depth = 0)
 long registryCommand(const QStringList &words)
 {
     enablePrivileges();
-    std::vector<std::wstring> w;
-    for (const QString &word : words)
-        w.push_back(word.toStdWString());
-    if (w.size() == 3 && w[0] == L"sddl")
-        return setSddl(w[1], w[2]);
-    if (w.size() == 3 && w[0] == L"same-sddl")
-        return !sddlOf(w[1]).empty() && sddlOf(w[1]) == sddlOf(w[2]) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
-    if (w.size() == 3 && w[0] == L"link")
-        return makeLink(w[1], w[2]);
-    return w.size() == 2 && w[0] == L"delete" ? removeKey(w[1]) : -1;
+    std::vector<std::wstring> arguments(static_cast<size_t>(words.size()));
+    std::transform(words.cbegin(), words.cend(), arguments.begin(), [](const QString &w) { return w.toStdWString(); });
+    if (arguments.size() == 3 && arguments[0] == L"sddl")
+        return setSddl(arguments[1], arguments[2]);
+    if (arguments.size() == 3 && arguments[0] == L"same-sddl")
+        return !sddlOf(arguments[1]).empty() && sddlOf(arguments[1]) == sddlOf(arguments[2]) ? ERROR_SUCCESS
+                                                                                             : ERROR_INVALID_DATA;
+    if (arguments.size() == 3 && arguments[0] == L"link")
+        return makeLink(arguments[1], arguments[2]);
+    return arguments.size() == 2 && arguments[0] == L"delete" ? removeKey(arguments[1]) : -1;
 }
