@@ -118,9 +118,8 @@ long registryCommand(const QStringList &words)
     std::transform(words.cbegin(), words.cend(), arguments.begin(), [](const QString &w) { return w.toStdWString(); });
     if (arguments.size() == 3 && arguments[0] == L"sddl")
         return setSddl(arguments[1], arguments[2]);
-    if (arguments.size() == 3 && arguments[0] == L"same-sddl")
-        return !sddlOf(arguments[1]).empty() && sddlOf(arguments[1]) == sddlOf(arguments[2]) ? ERROR_SUCCESS
-                                                                                             : ERROR_INVALID_DATA;
+    if (arguments.size() == 3 && arguments[0] == L"same-sddl")  // an error code where they differ
+        return !sddlOf(arguments[1]).empty() && sddlOf(arguments[1]) == sddlOf(arguments[2]) ? 0 : 1;
     if (arguments.size() == 3 && arguments[0] == L"link")
         return makeLink(arguments[1], arguments[2]);
     return arguments.size() == 2 && arguments[0] == L"delete" ? removeKey(arguments[1]) : -1;

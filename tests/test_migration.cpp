@@ -1,6 +1,5 @@
-// What a run of the program cannot reach: the copy meeting a store that another writer filled
-// after the run found it empty, the store locations agreeing with Qt's own, and the merge of two
-// stores' text read back as QSettings reads it, however the text is laid out.
+// What a run cannot reach: the copy meeting a store another writer filled after the run found it
+// empty, store locations agreeing with Qt's, and merged stores' text read back as QSettings reads it.
 
 #include "migration.h"
 
