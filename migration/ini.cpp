@@ -29,6 +29,7 @@ struct Section {
 struct Parsed {
     QVector<Section> sections;
     QVector<Entry> entries;
+    bool malformed = false;  // a line QSettings reports as a format error
 };
 
 bool isSpace(char c)
@@ -130,7 +131,8 @@ QString sectionPath(const QByteArray &data, int lineStart, int lineEnd)
     return unescapedKey(name, 0, name.size()) + QLatin1Char('/');
 }
 
-Parsed parse(const QByteArray &data)
+// The text's groups and keys; with `firstKeyOnly`, up to the first key.
+Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 {
     Parsed parsed;
     // After a byte order mark, as QSettings reads it. (Qt 5 then reads the mark as part of a key
@@ -142,11 +144,15 @@ Parsed parse(const QByteArray &data)
     int equalsAt = 0;
     while (readLine(data, position, lineStart, lineEnd, equalsAt)) {
         if (data.at(lineStart) == '[') {
+            const int close = data.indexOf(']', lineStart);
+            parsed.malformed = parsed.malformed || close == -1 || close >= lineEnd;
             parsed.sections.append({sectionPath(data, lineStart, lineEnd), lineStart, lineEnd, lineEnd, true});
             continue;
         }
-        if (equalsAt == -1)
-            continue;  // no key: QSettings passes over it
+        if (equalsAt == -1) {
+            parsed.malformed = true;  // no key: QSettings passes over it, and says so
+            continue;
+        }
         int keyEnd = equalsAt;
         while (keyEnd > lineStart && (data.at(keyEnd - 1) == ' ' || data.at(keyEnd - 1) == '\t'))
             --keyEnd;
@@ -155,6 +161,8 @@ Parsed parse(const QByteArray &data)
                                static_cast<int>(parsed.sections.size()) - 1, lineStart, lineEnd});
         section.end = lineEnd;
         section.used = true;
+        if (firstKeyOnly)
+            break;
     }
     return parsed;
 }
@@ -213,9 +221,12 @@ QByteArray applied(const QByteArray &text, QVector<Edit> edits)
 
 }  // namespace
 
-bool iniHoldsKeys(const QByteArray &text)
+IniKeys iniKeys(const QByteArray &text, bool prefix)
 {
-    return !parse(text).entries.isEmpty();
+    const Parsed parsed = parse(text, true);
+    if (!parsed.entries.isEmpty())
+        return IniKeys::Some;
+    return parsed.malformed && !prefix ? IniKeys::Malformed : IniKeys::None;
 }
 
 QByteArray mergeIniText(const QByteArray &into, const QByteArray &from)

@@ -57,7 +57,8 @@ bool decodeFailedIn(const QString &organization, const QString &applicationName)
 
 // Probes
 
-// Whether the store holds any key, in any group. A store found empty is cleared.
+// Whether the store holds any key, in any group; one that cannot be read is reported (once per
+// run) and told by `unreadable`. Asks only: nothing is written.
 bool settingsExist(const QString &organization, const QString &applicationName, bool *unreadable = nullptr);
 // Whether any group store of the version holds a key; stops at the first that does.
 bool versionSettingsExist(const QString &organization, const QString &versionName);
@@ -134,8 +135,12 @@ QString printable(const QString &text);
 
 // INI text (ini.cpp), where stores are files
 
-// Whether the text holds any key, as QSettings reads it.
-bool iniHoldsKeys(const QByteArray &text);
+// Whether the text holds any key, as QSettings reads it; where it holds none, whether QSettings
+// would report it malformed (a line that is neither a key, a group nor a comment). With `prefix`,
+// the text is the start of a longer one: a key found is a key of the whole, and nothing else is
+// concluded.
+enum class IniKeys { None, Some, Malformed };
+IniKeys iniKeys(const QByteArray &text, bool prefix = false);
 // The text `into` with every key of `from` carried over as its line stands: a key both hold takes
 // `from`'s line in place of `into`'s, any other line of `into` stays as it is, and keys `into`
 // lacks join their group (or a new group at the end).
@@ -149,8 +154,9 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from);
 // warnings into aborts do not apply.
 QStringList startApplication(int &argc, char **argv);
 // Makes sure values that need a GUI application (pixmaps, bitmaps, cursors, icons, textured
-// brushes) can be decoded, on Qt's display-less "minimal" platform. Called before a store that
-// exists is read; where that platform is missing, such values count as undecodable instead.
+// brushes) can be decoded, on Qt's display-less "minimal" platform, where values are decoded at
+// all (the storage-neutral build: decoding_neutral.cpp). Called before a store that exists is
+// read; where that platform is missing, such values count as undecodable instead.
 void prepareToDecodeValues();
 // Prints what libraries below Qt said while values were decoded, as "warning: <message>" lines.
 void reportLibraryMessages();
@@ -178,6 +184,11 @@ bool stopRequested();
 // a lock that is not a plain file, a store too large or not readable by this process).
 enum class StoreState { Absent, Present, Linked, Unsafe };
 StoreState storeState(const QString &organization, const QString &applicationName);
+// Whether the store holds any key, in any group, as QSettings would read it, answered by the
+// storage's own reader: nothing is decoded, and reading stops at the first key. NotRead: something
+// stands there that cannot be read (see StoreState), or cannot be read now.
+enum class StoreContent { NoKeys, Keys, NotRead };
+StoreContent storeContent(const QString &organization, const QString &applicationName);
 // The object through which QSettings reads the store alone, as it is now in the storage.
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName);
 // The application names of the organisation's stores that may belong to `applicationName`, as

@@ -65,6 +65,20 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     return store->status() == QSettings::FormatError ? StoreState::Unsafe : StoreState::Absent;
 }
 
+StoreContent storeContent(const QString &organization, const QString &applicationName)
+{
+    switch (storeState(organization, applicationName)) {
+    case StoreState::Absent:
+        return StoreContent::NoKeys;
+    case StoreState::Unsafe:
+        return StoreContent::NotRead;
+    case StoreState::Present:
+    case StoreState::Linked:
+        break;
+    }
+    return StoreContent::Keys;  // (only a store with keys is present here)
+}
+
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
     auto store = std::make_unique<QSettings>(QSettings::SystemScope, organization, applicationName);

@@ -315,6 +315,55 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     return lock == StoreState::Unsafe || lock == StoreState::Linked ? StoreState::Unsafe : fileState(location);
 }
 
+StoreContent storeContent(const QString &organization, const QString &applicationName)
+{
+    switch (storeState(organization, applicationName)) {
+    case StoreState::Absent:
+        return StoreContent::NoKeys;
+    case StoreState::Unsafe:  // never opened: it could make the run fail or wait for good
+        return StoreContent::NotRead;
+    case StoreState::Present:
+    case StoreState::Linked:
+        break;
+    }
+    // Read as far as the first key: a store's first block nearly always holds one. (Its folder
+    // may be readable by root alone: reading it as QSettings does takes the same rights.)
+    const Descriptor file(
+        open(encoded(storeLocation(organization, applicationName)).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {
+    };
+    if (file.number < 0 || fstat(file.number, &status) != 0)
+        return errno == ENOENT ? StoreContent::NoKeys : StoreContent::NotRead;  // (removed meanwhile)
+    if (!S_ISREG(status.st_mode) || status.st_size > largestReadableStore)
+        return StoreContent::NotRead;
+    QByteArray text;
+    QByteArray block(65536, Qt::Uninitialized);
+    for (qint64 nextLook = block.size(); text.size() <= largestReadableStore;) {
+        const ssize_t got = read(file.number, block.data(), static_cast<size_t>(block.size()));
+        if (got == 0)
+            break;
+        if (got < 0 && errno != EINTR)
+            return StoreContent::NotRead;
+        text.append(block.constData(), static_cast<int>(std::max<ssize_t>(got, 0)));
+        if (text.size() >= nextLook) {  // looked at again each time it has doubled
+            if (iniKeys(text, true) == IniKeys::Some)
+                return StoreContent::Keys;
+            nextLook = 2 * text.size();
+        }
+    }
+    if (text.size() > largestReadableStore)  // (it grew meanwhile)
+        return StoreContent::NotRead;
+    switch (iniKeys(text)) {
+    case IniKeys::Some:
+        return StoreContent::Keys;
+    case IniKeys::Malformed:  // garbage, NUL bytes after a power loss
+        return StoreContent::NotRead;
+    case IniKeys::None:
+        break;
+    }
+    return StoreContent::NoKeys;
+}
+
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
     // Qt hands a file it has read to the next object that opens it by the same name, unread, if
@@ -373,7 +422,7 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
         return Carried::NotRead;
     const bool written =
         rewriteStore(storeLocation(organization, toApplicationName), [&](const QByteArray *current, Access *access) {
-            if (!current || !iniHoldsKeys(*current)) {
+            if (!current || iniKeys(*current) != IniKeys::Some) {
                 *access = sourceAccess;  // forced settings readable by root alone stay so
                 access->attributes.clear();
                 return source;

@@ -398,6 +398,23 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     return walkStore(std::move(store), false, &keys) == Walk::Read ? StoreState::Present : StoreState::Unsafe;
 }
 
+StoreContent storeContent(const QString &organization, const QString &applicationName)
+{
+    switch (storeState(organization, applicationName)) {
+    case StoreState::Absent:
+        return StoreContent::NoKeys;
+    case StoreState::Unsafe:
+        return StoreContent::NotRead;
+    case StoreState::Present:
+    case StoreState::Linked:
+        break;
+    }
+    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    if (!store->allKeys().isEmpty())
+        return StoreContent::Keys;
+    return store->status() == QSettings::NoError ? StoreContent::NoKeys : StoreContent::NotRead;
+}
+
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
     // Qt reads the registry value by value as it is asked, never from a copy of its own. Without

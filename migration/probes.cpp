@@ -6,14 +6,13 @@
 
 bool settingsExist(const QString &organization, const QString &applicationName, bool *unreadable)
 {
-    const std::unique_ptr<QSettings> store = openStore(organization, applicationName, unreadable);
-    if (!store)
-        return false;
-    if (!store->allKeys().isEmpty())
-        return true;
-    // An empty store is cleared; one that cannot be cleared is still empty.
-    replaceStore(organization, applicationName, {});
-    return false;
+    // A store without keys is left as it is, comments and all: Qt's writers would not touch it.
+    const StoreContent content = storeContent(organization, applicationName);
+    if (content == StoreContent::NotRead)
+        reportUnreadable(applicationName);
+    if (unreadable)
+        *unreadable = content == StoreContent::NotRead;
+    return content == StoreContent::Keys;
 }
 
 bool versionSettingsExist(const QString &organization, const QString &versionName)

@@ -36,8 +36,6 @@ std::unique_ptr<QSettings> openStore(const QString &organization, const QString 
     case StoreState::Linked:
         break;
     }
-    // Some values (bitmaps, cursors) make Qt abort while it reads them without a GUI application.
-    prepareToDecodeValues();
     std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
     // Qt decodes a file's values once their keys are first asked for.
     const bool empty = store->allKeys().isEmpty();
