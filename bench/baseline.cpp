@@ -3,17 +3,17 @@
 //
 //   settings_baseline search <organization> <application> <major> <minor>
 //   settings_baseline migrate <organization> <application> <major> <minor>
-//   settings_baseline seed <organization> <store> <keys>
+//   settings_baseline seed <organization> <store> <keys> [<groups>, 50 unless given]
 //   settings_baseline forget <organization> <version>     removes the version's stores
 //
-// It loads Qt GUI as the migrator does.
+// It loads Qt Core alone, as the migrator does.
 
-#include <QColor>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -68,8 +68,6 @@ QString search(const QString &organization, const QString &application, int majo
 
 int main(int argc, char *argv[])
 {
-    // Loads Qt GUI as the migrator does: QSettings needs its value types to read them faithfully.
-    static_cast<void>(QColor(Qt::black));
     const QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() == 6 && arguments.at(1) == QLatin1String("search")) {
@@ -85,10 +83,12 @@ int main(int argc, char *argv[])
             for (const QString &key : source.allKeys())
                 destination.setValue(key, source.value(key));
         }
-    } else if (arguments.size() == 5 && arguments.at(1) == QLatin1String("seed")) {
+    } else if ((arguments.size() == 5 || arguments.size() == 6) && arguments.at(1) == QLatin1String("seed")) {
         QSettings store(QSettings::SystemScope, arguments.at(2), arguments.at(3));
-        for (int key = 0; key < arguments.at(4).toInt(); ++key)
-            store.setValue(QStringLiteral("Section%1/key%2").arg(key % 50).arg(key),
+        const int keys = arguments.at(4).toInt();
+        const int sections = arguments.size() == 6 ? arguments.at(5).toInt() : 50;
+        for (int key = 0; key < keys; ++key)
+            store.setValue(QStringLiteral("Section%1/key%2").arg(key / std::max(1, keys / sections)).arg(key),
                            QStringLiteral("value %1").arg(key));
     } else if (arguments.size() == 4 && arguments.at(1) == QLatin1String("forget")) {
         for (const char *group : groups) {

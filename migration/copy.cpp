@@ -4,6 +4,7 @@
 #include "migration.h"
 
 #include <iostream>
+#include <new>
 
 namespace {
 
@@ -24,6 +25,17 @@ QStringList storesWithSettings(const QString &organization, const QString &fromV
     return found;
 }
 
+// A store carried, or not read where there is not memory enough to hold it: then nothing of it is
+// written, and the record keeps it for a later run.
+Carried carried(const QString &organization, const QString &from, const QString &to)
+{
+    try {
+        return carryStore(organization, from, to);
+    } catch (const std::bad_alloc &) {
+        return Carried::NotRead;
+    }
+}
+
 // Carries the stores, taking each off the record once it is whole. A write of the record that
 // fails leaves the earlier record, which still names that store: the next run carries it again,
 // to the same result. An installer's request to stop is met between two stores.
@@ -35,7 +47,7 @@ void carryStores(const QString &organization, const QString &fromVersionName, co
             return;
         const QString from = composeStoreName(fromVersionName, group);
         const QString to = composeStoreName(toVersionName, group);
-        switch (carryStore(organization, from, to)) {
+        switch (carried(organization, from, to)) {
         case Carried::Copied:
             groupsLeft.removeOne(group);
             recordMigration(organization, toVersionName, fromVersionName, groupsLeft);

@@ -207,6 +207,11 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
 // written whole or not at all; an existing store keeps its access rights. False when it was not
 // written.
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts);
+// Whether this process may write the store, asked as cheaply as the storage allows and leaving
+// nothing behind (where stores are files: a file made beside it and removed; its folders are
+// made and noted as made by this run). A storage that is merely full answers yes: the run goes
+// on and names what it cannot write.
+bool storeWritable(const QString &organization, const QString &applicationName);
 // Removes a store (where the storage cannot, empties it).
 void removeStore(const QString &organization, const QString &applicationName);
 // Removes the folders (or registry keys) that this run created, or removed one of its own stores

@@ -135,6 +135,16 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
     return store->status() == QSettings::NoError;
 }
 
+bool storeWritable(const QString &organization, const QString &applicationName)
+{
+    // Written and removed again; where the storage is full, QSettings' own answer, which writes
+    // nothing, tells whether the process may write there at all.
+    const bool writable =
+        replaceStore(organization, applicationName, {}) || storeObject(organization, applicationName)->isWritable();
+    removeStore(organization, applicationName);
+    return writable;
+}
+
 void removeStore(const QString &organization, const QString &applicationName)
 {
     const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);

@@ -15,7 +15,9 @@
 #include <acl/libacl.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/acl.h>
@@ -148,14 +150,25 @@ bool readStoreFile(const QString &path, bool followLink, QByteArray *bytes, Acce
     if (file.number < 0 || fstat(file.number, &status) != 0 || !S_ISREG(status.st_mode) ||
         status.st_size > largestReadableStore)
         return false;
-    bytes->clear();
-    QByteArray block(65536, Qt::Uninitialized);
-    for (ssize_t size = 0; (size = read(file.number, block.data(), static_cast<size_t>(block.size()))) != 0;) {
+    // Read straight into a buffer one byte larger than the file, so that its end is met without
+    // growing it by a copy: a store of any size costs its size once. (One that grew meanwhile is
+    // read on, up to what can be read.)
+    bytes->resize(static_cast<int>(status.st_size + 1));
+    qint64 done = 0;
+    for (;;) {
+        if (done == bytes->size()) {
+            if (done >= largestReadableStore)
+                return false;
+            bytes->resize(static_cast<int>(std::min<qint64>(largestReadableStore, done + 65536)));
+        }
+        const ssize_t size = read(file.number, bytes->data() + done, static_cast<size_t>(bytes->size() - done));
         if (size < 0 && errno != EINTR)
             return false;
-        if (size > 0)
-            bytes->append(block.constData(), static_cast<int>(size));
+        if (size == 0)
+            break;
+        done += std::max<ssize_t>(size, 0);
     }
+    bytes->resize(static_cast<int>(done));
     *access = accessOf(file.number, status, withAttributes);
     return true;
 }
@@ -245,6 +258,26 @@ bool writeWhole(int descriptor, const QByteArray &bytes)
     return true;
 }
 
+// Whether the file holds these bytes and no others, compared block by block (a store is not read
+// into memory a second time).
+bool fileHolds(const QString &path, const QByteArray &bytes)
+{
+    const Descriptor file(open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (file.number < 0)
+        return false;
+    QByteArray block(65536, Qt::Uninitialized);
+    for (qint64 done = 0;;) {
+        const ssize_t size = read(file.number, block.data(), static_cast<size_t>(block.size()));
+        if (size < 0 && errno == EINTR)
+            continue;
+        if (size <= 0)
+            return size == 0 && done == bytes.size();
+        if (done + size > bytes.size() || memcmp(block.constData(), bytes.constData() + done, size_t(size)) != 0)
+            return false;
+        done += size;
+    }
+}
+
 // Puts the bytes in place of the store: a reader sees the old store or the new one, never a part.
 bool replaceFile(const QString &path, const QByteArray &bytes, const Access &access)
 {
@@ -293,10 +326,7 @@ template <typename Compose> bool rewriteStore(const QString &path, const Compose
         const QByteArray bytes = compose(exists ? &current : nullptr, &access);
         if (exists && bytes == current)
             return true;
-        QByteArray check;
-        Access written;
-        return replaceFile(path, bytes, access) && readStoreFile(path, false, &check, &written, false) &&
-               check == bytes;
+        return replaceFile(path, bytes, access) && fileHolds(path, bytes);
     }
     return false;
 }
@@ -399,14 +429,18 @@ bool listStores(const QString &organization, const QString &applicationName, QSt
     const QFileInfo folder(QFileInfo(location).absolutePath());
     if (!folder.exists())
         return true;  // no store at all
-    if (!folder.isDir() || !folder.isReadable())
+    // Whatever stands where a store belongs is listed: the probe names what it cannot open. (Read
+    // directly: Qt's name filters would compile a pattern, which costs more than the listing.)
+    DIR *const listing = folder.isDir() ? opendir(encoded(folder.absoluteFilePath()).constData()) : nullptr;
+    if (!listing)
         return false;
-    QDir listing(folder.absoluteFilePath());
-    // Whatever stands where a store belongs is listed: the probe names what it cannot open.
-    listing.setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden | QDir::CaseSensitive);
-    for (const QString &file : listing.entryList({QStringLiteral("*.conf")}))
-        *storeNames << prefix + file.chopped(5);
-    return listing.exists();
+    while (const dirent *entry = readdir(listing)) {
+        const QString file = QFile::decodeName(entry->d_name);
+        if (file.endsWith(QLatin1String(".conf")) && file.size() > 5)
+            *storeNames << prefix + file.chopped(5);
+    }
+    closedir(listing);
+    return true;
 }
 
 Qt::CaseSensitivity storeNameCase()
@@ -445,6 +479,23 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
             *access = {geteuid(), getegid(), 0644, {}, {}};
         return bytes;
     });
+}
+
+bool storeWritable(const QString &organization, const QString &applicationName)
+{
+    // A store is written by a file made in its folder and renamed over it, in a folder made where
+    // none is yet: the nearest folder that exists must let this process (its effective ids, its
+    // ACLs, a read-only mount) add names. Asked, not tried: nothing is made, nothing synced.
+    const QString location = storeLocation(organization, applicationName);
+    if (location.isEmpty())
+        return false;
+    QString folder = QFileInfo(location).absolutePath();
+    struct stat status {
+    };
+    while (lstat(encoded(folder).constData(), &status) != 0 && errno == ENOENT && folder != QLatin1String("/"))
+        folder = QFileInfo(folder).absolutePath();
+    return stat(encoded(folder).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           faccessat(AT_FDCWD, encoded(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 void removeStore(const QString &organization, const QString &applicationName)

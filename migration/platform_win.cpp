@@ -510,6 +510,14 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
     return written;
 }
 
+bool storeWritable(const QString &organization, const QString &applicationName)
+{
+    // A store written and removed again: what a migration does, as the caller's rights allow it.
+    const bool written = replaceStore(organization, applicationName, {});
+    removeStore(organization, applicationName);
+    return written;
+}
+
 void removeStore(const QString &organization, const QString &applicationName)
 {
     // Only a store that holds no link is removed: the registry's removal would follow one and

@@ -1,13 +1,17 @@
 #include "migration.h"
 
-#include <QSettings>
-
 #include <algorithm>
+#include <new>
 
 bool settingsExist(const QString &organization, const QString &applicationName, bool *unreadable)
 {
     // A store without keys is left as it is, comments and all: Qt's writers would not touch it.
-    const StoreContent content = storeContent(organization, applicationName);
+    // (A store too large for the memory left is one that cannot be read now.)
+    StoreContent content = StoreContent::NotRead;
+    try {
+        content = storeContent(organization, applicationName);
+    } catch (const std::bad_alloc &) {
+    }
     if (content == StoreContent::NotRead)
         reportUnreadable(applicationName);
     if (unreadable)
@@ -32,13 +36,7 @@ bool isSystemSettingsWritable()
         reportUnwritable(probe);
         return false;
     }
-    // A store written and removed again: what a migration does, as the caller's rights allow it.
-    // A full disk refuses even the store's lock file: QSettings' own answer, which writes nothing,
-    // then tells whether the process may write there at all (the run goes on, and says what it
-    // cannot write).
-    const bool writable =
-        replaceStore(ownOrganization(), probe, {}) || storeObject(ownOrganization(), probe)->isWritable();
-    removeStore(ownOrganization(), probe);
+    const bool writable = storeWritable(ownOrganization(), probe);
     removeCreatedFolders();
     return writable;
 }
