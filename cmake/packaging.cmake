@@ -75,7 +75,7 @@ if(NOT WIN32)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION admin)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libqt5core5a, libqt5gui5, ... read off the binary
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libqt5core5a, libacl1, ... read off the binary
     # Debian shows it as it stands, each line after a blank: lines stay below 80 columns.
     string(CONCAT CPACK_PACKAGE_DESCRIPTION
         "When a new version of an application is installed, the machine-wide\n"
