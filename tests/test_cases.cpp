@@ -1,6 +1,6 @@
 // Runs one end-to-end case, `test_cases <name>.case` or `test_cases <name>.table <row>`: seeds the
 // stores, runs the migrator, compares what it prints and what it leaves. Exits 77 (CTest's skip
-// code here) where the case cannot run. README.md ("End-to-end cases") describes the format.
+// code here) where the case cannot run. docs/testing.md ("End-to-end cases") describes the format.
 
 #include <QCryptographicHash>
 #include <QDirIterator>
