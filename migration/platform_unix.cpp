@@ -397,7 +397,7 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
         if (text.size() >= nextLook) {  // looked at again each time it has doubled
             if (iniKeys(text, true) == IniKeys::Some)
                 return StoreContent::Keys;
-            nextLook = 2 * text.size();
+            nextLook = 2 * static_cast<qint64>(text.size());
         }
     }
     if (text.size() > largestReadableStore)  // (it grew meanwhile)

@@ -65,7 +65,7 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
         // Records of 1.0.0 hold names as they are, and say nothing of the groups left: every store
         // is carried again.
         const QVariant from = record->value(QStringLiteral("from")), left = record->value(QStringLiteral("left"));
-        const QString source = left.isValid() ? decoded(from) : from.toString();
+        QString source = left.isValid() ? decoded(from) : from.toString();
         if (source.isEmpty())
             continue;
         if (groupsLeft) {
