@@ -365,11 +365,11 @@ QString runProgram(const QString &program)
 // The files below the settings folder, stores or not.
 QStringList filesOf(const QString &folder)
 {
-    QStringList files;
+    QStringList paths;
     for (QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
          it.hasNext();)
-        files << it.next();
-    return files;
+        paths << it.next();
+    return paths;
 }
 
 // Compares a store with what the case expects of it, or with itself before the run.
