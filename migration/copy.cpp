@@ -10,7 +10,7 @@ namespace {
 
 // Of the given groups, those whose store of the previous version has settings, to be carried, and
 // (in `unreadable`) those whose store cannot be read now (reported): these keep the migration
-// unfinished rather than let it pass for whole. Empty stores are cleared on the way.
+// unfinished rather than let it pass for whole. Stores without keys are left as they are.
 QStringList storesWithSettings(const QString &organization, const QString &fromVersionName, const QStringList &groups,
                                QStringList *unreadable)
 {

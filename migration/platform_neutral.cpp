@@ -105,15 +105,20 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
         decodableValues(*source, fromApplicationName, decodeFailedIn(organization, fromApplicationName));
 
     const std::unique_ptr<QSettings> destination = storeObject(organization, toApplicationName);
+    // Without an organisation QSettings reports every store as failing from the start: there only
+    // what a fresh store object reads back tells.
+    const QSettings::Status before = destination->status();
     // Values of its own that Qt could not decode it would write back as nothing: left as it is.
     if (openStore(organization, toApplicationName) && decodeFailedIn(organization, toApplicationName))
         return Carried::NotWritten;
     for (const auto &[key, value] : values)
         destination->setValue(key, value);
     destination->sync();
-    bool written = destination->status() == QSettings::NoError;
+    bool written = destination->status() == before;
+    const std::unique_ptr<QSettings> reread =
+        before == QSettings::NoError ? nullptr : storeObject(organization, toApplicationName);
     for (const auto &[key, value] : values) {
-        const QVariant stored = destination->value(key);
+        const QVariant stored = (reread ? reread : destination)->value(key);
         written = written && (stored == value || serialized(stored) == serialized(value));
     }
     return written ? Carried::Copied : Carried::NotWritten;

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/acl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -33,22 +34,21 @@ constexpr qint64 largestReadableStore = (qint64{1} << 31) - (qint64{1} << 20);
 // A writer that holds a store's lock longer than QSettings' own writers wait for one is given up on.
 constexpr int lockWaitMilliseconds = 30 * 1000;
 
-// The folder of the system-scope stores QSettings reads first: XDG_CONFIG_DIRS' first.
-QString settingsFolder()
+// The folder of the system-scope stores QSettings reads first: XDG_CONFIG_DIRS' first. An empty
+// entry there (what appending to an unset variable gives) is, to Qt, the root folder; only where
+// Qt names no folder at all is there none.
+const QStringList &settingsFolders()
 {
-    static const QString folder = [] {
-        const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
-        return folders.size() > 1 ? folders.at(1) : QString();  // the first is the per-user folder
-    }();
-    return folder;
+    static const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    return folders;  // the first is the per-user folder
 }
 
 QString storeLocation(const QString &organization, const QString &applicationName)
 {
-    if (settingsFolder().isEmpty())
+    if (settingsFolders().size() < 2)
         return {};
     const QString folder = organization.isEmpty() ? QStringLiteral("Unknown Organization") : organization;
-    return QFileInfo(settingsFolder() + QLatin1Char('/') + folder + QLatin1Char('/') + applicationName +
+    return QFileInfo(settingsFolders().at(1) + QLatin1Char('/') + folder + QLatin1Char('/') + applicationName +
                      QStringLiteral(".conf"))
         .absoluteFilePath();
 }
@@ -94,29 +94,54 @@ struct Access {
     uid_t owner = 0;
     gid_t group = 0;
     mode_t mode = 0;
-    QByteArray acl;  // in text form; empty where the file has none beyond its mode
+    // In libacl's own binary form, which names users and groups by number: a name two accounts
+    // share would hand the entry to the wrong one. Empty where the file has none beyond its mode.
+    QByteArray acl;
     QVector<std::pair<QByteArray, QByteArray>> attributes;
 };
+
+// An extended attribute's value, or its names: asked for their size first, as they may be of any.
+template <typename Get> bool readAttribute(QByteArray *bytes, const Get &get)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {  // (a size that grew meanwhile: asked again)
+        const ssize_t size = get(nullptr, 0);
+        if (size < 0)
+            return false;
+        bytes->resize(static_cast<int>(size));
+        const ssize_t got = get(bytes->data(), static_cast<size_t>(bytes->size()));
+        if (got >= 0) {
+            bytes->resize(static_cast<int>(got));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+    return false;
+}
 
 Access accessOf(int descriptor, const struct stat &file, bool withAttributes)
 {
     Access access{file.st_uid, file.st_gid, static_cast<mode_t>(file.st_mode & 0777), {}, {}};
     if (acl_extended_fd(descriptor) == 1) {
         const acl_t acl = acl_get_fd(descriptor);
-        char *text = acl ? acl_to_any_text(acl, nullptr, ',', 0) : nullptr;
-        access.acl = text;
-        acl_free(text);
+        const ssize_t size = acl ? acl_size(acl) : -1;
+        if (size > 0) {
+            access.acl.resize(static_cast<int>(size));
+            if (acl_copy_ext(access.acl.data(), acl, size) < 0)
+                access.acl.clear();
+        }
         acl_free(acl);
     }
-    QByteArray names(4096, '\0');
-    const ssize_t size = withAttributes ? flistxattr(descriptor, names.data(), static_cast<size_t>(names.size())) : 0;
-    for (const QByteArray &name : names.left(static_cast<int>(std::max<ssize_t>(size, 0))).split('\0')) {
-        QByteArray value(65536, '\0');
-        const ssize_t length = name.startsWith("user.") ? fgetxattr(descriptor, name.constData(), value.data(),
-                                                                    static_cast<size_t>(value.size()))
-                                                        : -1;
-        if (length >= 0)
-            access.attributes.append({name, value.left(static_cast<int>(length))});
+    QByteArray names;
+    if (!withAttributes ||
+        !readAttribute(&names, [&](char *data, size_t size) { return flistxattr(descriptor, data, size); }))
+        return access;
+    for (const QByteArray &name : names.split('\0')) {
+        QByteArray value;
+        if (name.startsWith("user.") && readAttribute(&value, [&](char *data, size_t size) {
+                return fgetxattr(descriptor, name.constData(), data, size);
+            }))
+            access.attributes.append({name, value});
     }
     return access;
 }
@@ -128,7 +153,7 @@ bool setAccess(int descriptor, const Access &access)
     if (fchown(descriptor, access.owner, access.group) != 0 && geteuid() == 0)
         return false;
     if (!access.acl.isEmpty()) {
-        const acl_t acl = acl_from_text(access.acl.constData());
+        const acl_t acl = acl_copy_int(access.acl.constData());
         const bool set = acl && acl_set_fd(descriptor, acl) == 0;
         acl_free(acl);
         if (!set)
@@ -190,29 +215,42 @@ QStringList &createdFolders()
     return folders;
 }
 
-// Makes the folders that are to hold a store, outermost first, noting the ones it made.
+// Makes the folders that are to hold a store, outermost first, noting the ones it made. They are
+// given their mode, 0755, whatever the umask: the stores in them are for every user to read.
 bool makeFolders(const QString &folder)
 {
+    const QString parent = QFileInfo(folder).absolutePath();
     if (QFileInfo(folder).isDir())
         return true;
-    if (!makeFolders(QFileInfo(folder).absolutePath()))
+    if (parent == folder || !makeFolders(parent))  // (the root folder, or none)
         return false;
-    if (mkdir(encoded(folder).constData(), 0755) == 0)
+    if (mkdir(encoded(folder).constData(), 0700) == 0) {
         createdFolders().append(folder);
+        const Descriptor made(open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (made.number < 0 || fchmod(made.number, 0755) != 0)
+            return false;
+    }
     return QFileInfo(folder).isDir();
 }
 
 // A lock file that still holds nothing a moment after it was made was left by a writer killed
-// before it could say who it was (a live one writes its name at once), and is taken over.
+// before it could say who it was (a live one writes its name at once), and is taken over, but only
+// once its own locks can be taken: QSettings' writers hold them while they write, and so may a
+// writer that never says who it is.
 void removeAbandonedLock(const QByteArray &lock)
 {
-    struct stat file {
+    const Descriptor file(open(lock.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {
     };
     timespec now{};
-    if (lstat(lock.constData(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_size != 0 ||
-        clock_gettime(CLOCK_REALTIME, &now) != 0)
+    if (file.number < 0 || fstat(file.number, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0 ||
+        clock_gettime(CLOCK_REALTIME, &now) != 0 || now.tv_sec - status.st_mtim.tv_sec <= 1)
         return;
-    if (now.tv_sec - file.st_mtim.tv_sec > 1)
+    struct flock whole {
+    };
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (flock(file.number, LOCK_EX | LOCK_NB) == 0 && fcntl(file.number, F_SETLK, &whole) == 0)
         unlink(lock.constData());
 }
 
@@ -230,18 +268,29 @@ bool lock(QLockFile &lockFile)
     return false;
 }
 
-// Temporary files of writers killed before they renamed them (this program's and QSettings' own,
-// both "<store>.conf.XXXXXX"). Called with the store's lock held, when no writer is at work.
+// This program's temporary files carry a name of their own, "<store>.conf.SettingsMigrator-XXXXXX":
+// a name such as "<store>.conf.backup" may well be an administrator's, and QSettings' own
+// temporaries cannot be told from those.
+const QString temporaryMark = QStringLiteral(".SettingsMigrator-");
+
+// Temporary files of this program's writers killed before they renamed them: regular files of the
+// process's own user, with no other name, exactly as this program names them. Called with the
+// store's lock held, when no writer of this program is at work.
 void removeLeftovers(const QString &path)
 {
     const QFileInfo store(path);
-    const QString prefix = store.fileName() + QLatin1Char('.');
+    const QString prefix = store.fileName() + temporaryMark;
     for (const QString &name : QDir(store.absolutePath()).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         const QString suffix = name.mid(prefix.size());
-        if (name.startsWith(prefix) && suffix.size() == 6 && std::all_of(suffix.cbegin(), suffix.cend(), [](QChar c) {
-                return c.isLetterOrNumber() && c.unicode() < 128;
-            }))
-            unlink(encoded(store.absolutePath() + QLatin1Char('/') + name).constData());
+        const QByteArray file = encoded(store.absolutePath() + QLatin1Char('/') + name);
+        struct stat status {
+        };
+        if (name.startsWith(prefix) && suffix.size() == 6 &&
+            std::all_of(suffix.cbegin(), suffix.cend(),
+                        [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; }) &&
+            lstat(file.constData(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
+            status.st_nlink == 1)
+            unlink(file.constData());
     }
 }
 
@@ -281,7 +330,7 @@ bool fileHolds(const QString &path, const QByteArray &bytes)
 // Puts the bytes in place of the store: a reader sees the old store or the new one, never a part.
 bool replaceFile(const QString &path, const QByteArray &bytes, const Access &access)
 {
-    QByteArray temporary = encoded(path) + ".XXXXXX";
+    QByteArray temporary = encoded(path + temporaryMark) + "XXXXXX";
     const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
         return false;
@@ -378,7 +427,7 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
         if (text.size() >= nextLook) {  // looked at again each time it has doubled
             if (iniKeys(text, true) == IniKeys::Some)
                 return StoreContent::Keys;
-            nextLook = 2 * text.size();
+            nextLook = 2 * static_cast<qint64>(text.size());
         }
     }
     if (text.size() > largestReadableStore)  // (it grew meanwhile)
@@ -500,14 +549,11 @@ bool storeWritable(const QString &organization, const QString &applicationName)
 
 void removeStore(const QString &organization, const QString &applicationName)
 {
+    // Its folder stays: it goes only if this run made it (an administrator's own, however empty,
+    // is theirs).
     const QString location = storeLocation(organization, applicationName);
-    if (fileState(location) != StoreState::Present || unlink(encoded(location).constData()) != 0)
-        return;
-    // Another run may have made the folder and left it to this one (runs of other organisations
-    // share the folder of this program's own stores): it goes too once it holds nothing.
-    const QString folder = QFileInfo(location).absolutePath();
-    if (!createdFolders().contains(folder))
-        createdFolders().append(folder);
+    if (fileState(location) == StoreState::Present)
+        unlink(encoded(location).constData());
 }
 
 void removeCreatedFolders()

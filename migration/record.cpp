@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <algorithm>
 #include <iostream>
 
 namespace {
@@ -59,16 +60,19 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 {
     for (const QString &name : recordNames(organization, versionName)) {
         const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
-        QString from = record ? decoded(record->value(QStringLiteral("from"))) : QString();
-        if (from.isEmpty())
+        if (!record)
+            continue;
+        // Records of 1.0.0 hold names as they are, and say nothing of the groups left: every store
+        // is carried again.
+        const QVariant from = record->value(QStringLiteral("from")), left = record->value(QStringLiteral("left"));
+        QString source = left.isValid() ? decoded(from) : from.toString();
+        if (source.isEmpty())
             continue;
         if (groupsLeft) {
-            // (Records of 1.0.0 say nothing of it: every store is carried again.)
-            const QVariant left = record->value(QStringLiteral("left"));
             *groupsLeft = left.isValid() ? decoded(left).split(QLatin1Char(' ')) : settingsGroups();
             groupsLeft->removeAll(QString());
         }
-        return from;
+        return source;
     }
     return {};
 }
@@ -76,7 +80,13 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 QString resumeMigrationFrom(const QString &organization, const QString &versionName)
 {
     QString from = unfinishedMigrationSource(organization, versionName);
-    if (from.isEmpty() || versionSettingsExist(organization, from))
+    // A record is no command line, yet its names are held to the same rules: one that would reach
+    // stores outside the organisation's folder is given up before any store is looked at.
+    const QStringList groups = settingsGroups();
+    const bool climbsOut = std::any_of(groups.cbegin(), groups.cend(), [&](const QString &group) {
+        return climbsOutOfFolder(composeStoreName(from, group));
+    });
+    if (from.isEmpty() || (!climbsOut && versionSettingsExist(organization, from)))
         return from;
     giveUpMigration(organization, versionName, from);
     return {};
