@@ -28,6 +28,13 @@ void routeMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 
 }  // namespace
 
+QCoreApplication *&ownApplication()
+{
+    // Lives until the process ends: it is never destroyed at exit, when Qt's own globals go.
+    static QCoreApplication *instance = nullptr;
+    return instance;
+}
+
 QStringList startApplication(int &argc, char **argv)
 {
     // The run must end with status 0 and its work done: no warning may abort it.
@@ -35,8 +42,7 @@ QStringList startApplication(int &argc, char **argv)
     qunsetenv("QT_FATAL_CRITICALS");
     prepareProcess();
     qInstallMessageHandler(routeMessage);
-    // Lives until the process ends: it is never destroyed at exit, when Qt's own globals go.
-    new QCoreApplication(argc, argv);
+    ownApplication() = new QCoreApplication(argc, argv);
     return QCoreApplication::arguments();
 }
 

@@ -65,7 +65,7 @@ void prepareToDecodeValues()
     static int guiArgc = 1;
     static std::array<char, 25> name{"VantorelSettingsMigrator"};
     static std::array<char *, 2> guiArgv{name.data(), nullptr};
-    delete QCoreApplication::instance();
+    delete ownApplication();
     qputenv("QT_QPA_PLATFORM", "minimal");
     // Where the caller's runtime folder will not do (none, as for an installer running as root,
     // or another user's, passed on by su or sudo), Qt GUI gets a private one instead, needed only
@@ -78,7 +78,7 @@ void prepareToDecodeValues()
     // What it says about its own start-up is nobody's concern.
     const QtMessageHandler routed =
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    new QGuiApplication(guiArgc, guiArgv.data());
+    ownApplication() = new QGuiApplication(guiArgc, guiArgv.data());
     takeLibraryMessages();
     qInstallMessageHandler(routed);
     if (replaced && runtimeFolder.isNull())

@@ -153,6 +153,10 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from);
 // output as "warning: <message>", so that nothing reaches standard error. Qt's switches that turn
 // warnings into aborts do not apply.
 QStringList startApplication(int &argc, char **argv);
+// The application object this program made (none in the tests, whose own stays), which the GUI
+// application of the storage-neutral build replaces.
+class QCoreApplication;
+QCoreApplication *&ownApplication();
 // Makes sure values that need a GUI application (pixmaps, bitmaps, cursors, icons, textured
 // brushes) can be decoded, on Qt's display-less "minimal" platform, where values are decoded at
 // all (the storage-neutral build: decoding_neutral.cpp). Called before a store that exists is

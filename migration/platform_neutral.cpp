@@ -67,16 +67,12 @@ StoreState storeState(const QString &organization, const QString &applicationNam
 
 StoreContent storeContent(const QString &organization, const QString &applicationName)
 {
-    switch (storeState(organization, applicationName)) {
-    case StoreState::Absent:
-        return StoreContent::NoKeys;
-    case StoreState::Unsafe:
-        return StoreContent::NotRead;
-    case StoreState::Present:
-    case StoreState::Linked:
-        break;
-    }
-    return StoreContent::Keys;  // (only a store with keys is present here)
+    // Read as a store to be carried is read, so that what Qt says while it decodes the values
+    // counts for this store.
+    bool unreadable = false;
+    if (openStore(organization, applicationName, &unreadable))
+        return StoreContent::Keys;  // (only a store with keys is present here)
+    return unreadable ? StoreContent::NotRead : StoreContent::NoKeys;
 }
 
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
