@@ -27,11 +27,12 @@ QStringList storesWithSettings(const QString &organization, const QString &fromV
 
 // A store carried, or not read where there is not memory enough to hold it: then nothing of it is
 // written, and the record keeps it for a later run.
-Carried carried(const QString &organization, const QString &from, const QString &to)
+Carried carried(const QString &organization, const QString &from, const QString &to, QString *cause)
 {
     try {
-        return carryStore(organization, from, to);
+        return carryStore(organization, from, to, cause);
     } catch (const std::bad_alloc &) {
+        *cause = QStringLiteral("not enough memory to read it");
         return Carried::NotRead;
     }
 }
@@ -47,16 +48,17 @@ void carryStores(const QString &organization, const QString &fromVersionName, co
             return;
         const QString from = composeStoreName(fromVersionName, group);
         const QString to = composeStoreName(toVersionName, group);
-        switch (carried(organization, from, to)) {
+        QString cause;
+        switch (carried(organization, from, to, &cause)) {
         case Carried::Copied:
             groupsLeft.removeOne(group);
             recordMigration(organization, toVersionName, fromVersionName, groupsLeft);
             break;
         case Carried::NotRead:
-            reportUnreadable(from);
+            reportUnreadable(from, cause);
             break;
         case Carried::NotWritten:
-            reportUnwritable(to);
+            reportUnwritable(to, cause);
             break;
         }
     }
@@ -95,9 +97,10 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
     const bool recorded = resumedFrom == fromVersionName && !groupsLeft.isEmpty();
     if (stopRequested())
         return;  // asked to stop before anything was written: a later run migrates
-    if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft))
+    QString cause;
+    if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft, &cause))
         carryStores(organization, fromVersionName, toVersionName, carried, groupsLeft);
     else
-        reportUnwritable(recordName(organization, toVersionName));
+        reportUnwritable(recordName(organization, toVersionName), cause);
     removeCreatedFolders();
 }

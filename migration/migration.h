@@ -100,18 +100,19 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
                                   QStringList *groupsLeft = nullptr);
 // Records that a migration to the version is under way, with the groups still to be carried
 // (rewriting the record as a whole, so that a failed write leaves the earlier one); false when it
-// could not be written. An empty list of groups removes the record: the migration is complete.
-// The record's name, "SettingsMigrator unfinished <digest>".
+// could not be written (and why, in `cause`). An empty list of groups removes the record: the
+// migration is complete. The record's name, "SettingsMigrator unfinished <digest>".
 QString recordName(const QString &organization, const QString &versionName);
 bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
-                     const QStringList &groupsLeft);
+                     const QStringList &groupsLeft, QString *cause = nullptr);
 
 // Reports
 
-// "error: could not read settings from '<store>'", once per run and store.
-void reportUnreadable(const QString &applicationName);
-// "error: could not write settings to '<store>'".
-void reportUnwritable(const QString &applicationName);
+// "error: could not read settings from '<store>'", once per run and store, and after it
+// "  cause: <why>", so that an installer's log tells the administrator what to mend.
+void reportUnreadable(const QString &applicationName, const QString &cause);
+// "error: could not write settings to '<store>'", and after it "  cause: <why>".
+void reportUnwritable(const QString &applicationName, const QString &cause);
 // "error: not copying '<key>' of '<store>': its value cannot be read by this program".
 void reportLeftOut(const QString &key, const QString &applicationName);
 
@@ -192,7 +193,9 @@ StoreState storeState(const QString &organization, const QString &applicationNam
 // storage's own reader: nothing is decoded, and reading stops at the first key. NotRead: something
 // stands there that cannot be read (see StoreState), or cannot be read now.
 enum class StoreContent { NoKeys, Keys, NotRead };
-StoreContent storeContent(const QString &organization, const QString &applicationName);
+// Where it answers NotRead, `cause` says why in plain words (as do the other functions below that
+// fail, for the line that follows an error line).
+StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause = nullptr);
 // The object through which QSettings reads the store alone, as it is now in the storage.
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName);
 // The application names of the organisation's stores that may belong to `applicationName`, as
@@ -206,11 +209,13 @@ Qt::CaseSensitivity storeNameCase();
 // destination's under the same key, and the destination keeps its other keys and its own access
 // rights, never wider than the source's.
 enum class Carried { Copied, NotRead, NotWritten };
-Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName);
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
+                   QString *cause = nullptr);
 // Replaces what a store holds with these keys and texts (letters, digits and "-._~%" only),
 // written whole or not at all; an existing store keeps its access rights. False when it was not
 // written.
-bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts);
+bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
+                  QString *cause = nullptr);
 // Whether this process may write the store, asked as cheaply as the storage allows and leaving
 // nothing behind (where stores are files: a file made beside it and removed; its folders are
 // made and noted as made by this run). A storage that is merely full answers yes: the run goes

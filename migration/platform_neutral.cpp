@@ -43,6 +43,28 @@ QVector<std::pair<QString, QVariant>> decodableValues(const QSettings &store, co
     return values;
 }
 
+// Hands on why a store could not be read or written, where the caller asks.
+void tell(QString *cause, const QString &why)
+{
+    if (cause)
+        *cause = why;
+}
+
+// What QSettings' status says of a failed write, in plain words: it tells no more than that.
+QString statusCause(QSettings::Status status)
+{
+    switch (status) {
+    case QSettings::AccessError:
+        return QStringLiteral("QSettings reports an access error (permission denied, a full disk or a read-only "
+                              "file system)");
+    case QSettings::FormatError:
+        return QStringLiteral("QSettings reports a format error");
+    case QSettings::NoError:
+        break;
+    }
+    return QStringLiteral("what was written does not read back as written");
+}
+
 // Folders QSettings made for this program's own stores, where it names files for them.
 QStringList &createdFolders()
 {
@@ -65,13 +87,15 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     return store->status() == QSettings::FormatError ? StoreState::Unsafe : StoreState::Absent;
 }
 
-StoreContent storeContent(const QString &organization, const QString &applicationName)
+StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause)
 {
     // Read as a store to be carried is read, so that what Qt says while it decodes the values
     // counts for this store.
     bool unreadable = false;
     if (openStore(organization, applicationName, &unreadable))
         return StoreContent::Keys;  // (only a store with keys is present here)
+    if (unreadable)
+        tell(cause, QStringLiteral("not a store Qt can parse"));
     return unreadable ? StoreContent::NotRead : StoreContent::NoKeys;
 }
 
@@ -92,11 +116,14 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseSensitive;
 }
 
-Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
+                   QString *cause)
 {
     const std::unique_ptr<QSettings> source = openStore(organization, fromApplicationName);
-    if (!source)
+    if (!source) {
+        tell(cause, QStringLiteral("not a store Qt can parse, or gone"));
         return Carried::NotRead;
+    }
     const QVector<std::pair<QString, QVariant>> values =
         decodableValues(*source, fromApplicationName, decodeFailedIn(organization, fromApplicationName));
 
@@ -105,8 +132,10 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
     // what a fresh store object reads back tells.
     const QSettings::Status before = destination->status();
     // Values of its own that Qt could not decode it would write back as nothing: left as it is.
-    if (openStore(organization, toApplicationName) && decodeFailedIn(organization, toApplicationName))
+    if (openStore(organization, toApplicationName) && decodeFailedIn(organization, toApplicationName)) {
+        tell(cause, QStringLiteral("it holds values this program cannot decode, which it would write back changed"));
         return Carried::NotWritten;
+    }
     for (const auto &[key, value] : values)
         destination->setValue(key, value);
     destination->sync();
@@ -117,22 +146,29 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
         const QVariant stored = (reread ? reread : destination)->value(key);
         written = written && (stored == value || serialized(stored) == serialized(value));
     }
+    if (!written)
+        tell(cause, statusCause(destination->status()));
     return written ? Carried::Copied : Carried::NotWritten;
 }
 
-bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
+bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
+                  QString *cause)
 {
     const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
     // (Asking whether the store is writable makes its folder already.)
     const QString folder = QFileInfo(store->fileName()).absolutePath();
     if (!store->fileName().isEmpty() && !QFileInfo::exists(folder) && !createdFolders().contains(folder))
         createdFolders().append(folder);
-    if (!store->isWritable())
+    if (!store->isWritable()) {
+        tell(cause, QStringLiteral("QSettings reports it not writable"));
         return false;
+    }
     store->clear();
     for (auto text = texts.cbegin(); text != texts.cend(); ++text)
         store->setValue(text.key(), text.value());
     store->sync();
+    if (store->status() != QSettings::NoError)
+        tell(cause, statusCause(store->status()));
     return store->status() == QSettings::NoError;
 }
 

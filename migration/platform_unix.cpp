@@ -15,6 +15,7 @@
 #include <acl/libacl.h>
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -32,7 +33,8 @@ namespace {
 // empty, so it is not read at all.
 constexpr qint64 largestReadableStore = (qint64{1} << 31) - (qint64{1} << 20);
 // A writer that holds a store's lock longer than QSettings' own writers wait for one is given up on.
-constexpr int lockWaitMilliseconds = 30 * 1000;
+// (Shorter only in test builds, which are never packed.)
+constexpr int lockWaitMilliseconds = VANTOREL_LOCK_WAIT_SECONDS * 1000;
 
 // The folder of the system-scope stores QSettings reads first: XDG_CONFIG_DIRS' first. An empty
 // entry there (what appending to an unset variable gives) is, to Qt, the root folder; only where
@@ -56,6 +58,52 @@ QString storeLocation(const QString &organization, const QString &applicationNam
 QByteArray encoded(const QString &path)
 {
     return QFile::encodeName(path);
+}
+
+// Why a store could not be read or written, in plain words, for the line after the error line:
+// the first reason met is kept. Returns false, for the caller to hand on.
+bool failed(QString *cause, const QString &why)
+{
+    if (cause && cause->isEmpty())
+        *cause = why;
+    return false;
+}
+
+// The system's own words for an error number, untranslated, beginning in lower case.
+QString systemError(int number)
+{
+    static const locale_t plain = newlocale(LC_ALL_MASK, "C", locale_t{});
+    QString text = QString::fromLocal8Bit(plain ? strerror_l(number, plain) : strerror(number));
+    if (!text.isEmpty())
+        text[0] = text.at(0).toLower();
+    return text;
+}
+
+bool failedWith(QString *cause, int number)
+{
+    return failed(cause, systemError(number));
+}
+
+// What stands at a path that is no store of its own, in plain words.
+QString whatStands(const QString &path)
+{
+    struct stat link {
+    };
+    struct stat target {
+    };
+    if (lstat(encoded(path).constData(), &link) != 0)
+        return systemError(errno);
+    if (stat(encoded(path).constData(), &target) != 0)
+        return QStringLiteral("a link to nothing");
+    if (S_ISDIR(target.st_mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(target.st_mode))
+        return QStringLiteral("a FIFO");
+    if (!S_ISREG(target.st_mode))
+        return QStringLiteral("a device or socket");
+    if (target.st_size > largestReadableStore)
+        return QStringLiteral("a file of 2 GiB or more");
+    return QStringLiteral("a link, or a file with a second name: never written through");
 }
 
 // What lies at a path, without following it to a file that may block: absent, a regular file, a
@@ -166,15 +214,17 @@ bool setAccess(int descriptor, const Access &access)
 }
 
 // A store file as it is now: its bytes and its rights. False where it cannot be read whole.
-bool readStoreFile(const QString &path, bool followLink, QByteArray *bytes, Access *access, bool withAttributes)
+bool readStoreFile(const QString &path, bool followLink, QByteArray *bytes, Access *access, bool withAttributes,
+                   QString *cause)
 {
     const Descriptor file(
         open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
     struct stat status {
     };
-    if (file.number < 0 || fstat(file.number, &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_size > largestReadableStore)
-        return false;
+    if (file.number < 0 || fstat(file.number, &status) != 0)
+        return errno == ELOOP ? failed(cause, whatStands(path)) : failedWith(cause, errno);
+    if (!S_ISREG(status.st_mode) || status.st_size > largestReadableStore)
+        return failed(cause, whatStands(path));
     // Read straight into a buffer one byte larger than the file, so that its end is met without
     // growing it by a copy: a store of any size costs its size once. (One that grew meanwhile is
     // read on, up to what can be read.)
@@ -183,12 +233,12 @@ bool readStoreFile(const QString &path, bool followLink, QByteArray *bytes, Acce
     for (;;) {
         if (done == bytes->size()) {
             if (done >= largestReadableStore)
-                return false;
+                return failed(cause, QStringLiteral("a file of 2 GiB or more"));
             bytes->resize(static_cast<int>(std::min<qint64>(largestReadableStore, done + 65536)));
         }
         const ssize_t size = read(file.number, bytes->data() + done, static_cast<size_t>(bytes->size() - done));
         if (size < 0 && errno != EINTR)
-            return false;
+            return failedWith(cause, errno);
         if (size == 0)
             break;
         done += std::max<ssize_t>(size, 0);
@@ -217,20 +267,29 @@ QStringList &createdFolders()
 
 // Makes the folders that are to hold a store, outermost first, noting the ones it made. They are
 // given their mode, 0755, whatever the umask: the stores in them are for every user to read.
+// Where it fails, errno says why.
 bool makeFolders(const QString &folder)
 {
     const QString parent = QFileInfo(folder).absolutePath();
     if (QFileInfo(folder).isDir())
         return true;
-    if (parent == folder || !makeFolders(parent))  // (the root folder, or none)
+    if (parent == folder) {  // (the root folder, or none)
+        errno = ENOENT;
+        return false;
+    }
+    if (!makeFolders(parent))
         return false;
     if (mkdir(encoded(folder).constData(), 0700) == 0) {
         createdFolders().append(folder);
         const Descriptor made(open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (made.number < 0 || fchmod(made.number, 0755) != 0)
             return false;
+    } else if (errno != EEXIST) {
+        return false;
     }
-    return QFileInfo(folder).isDir();
+    const bool made = QFileInfo(folder).isDir();
+    errno = made ? 0 : ENOTDIR;
+    return made;
 }
 
 // A lock file that still holds nothing a moment after it was made was left by a writer killed
@@ -256,16 +315,18 @@ void removeAbandonedLock(const QByteArray &lock)
 
 // The store's lock, as QSettings' writers take it: taken over from a writer that is gone, given up
 // on after a while from one that is not, or at once when the run is asked to stop.
-bool lock(QLockFile &lockFile)
+bool lock(QLockFile &lockFile, QString *cause)
 {
     lockFile.setStaleLockTime(0);  // a live writer keeps its lock, however long it takes
     for (int waited = 0; waited < lockWaitMilliseconds; waited += 100) {
         if (lockFile.tryLock(100))
             return true;
-        if (lockFile.error() != QLockFile::LockFailedError || stopRequested())
-            return false;
+        if (lockFile.error() != QLockFile::LockFailedError)  // (its file could not be made)
+            return failed(cause, QStringLiteral("its lock file cannot be made: ") + systemError(errno));
+        if (stopRequested())
+            return failed(cause, QStringLiteral("the run was asked to stop while another writer held it"));
     }
-    return false;
+    return failed(cause, QStringLiteral("held by another writer for %1 seconds").arg(lockWaitMilliseconds / 1000));
 }
 
 // This program's temporary files carry a name of their own, "<store>.conf.SettingsMigrator-XXXXXX":
@@ -300,6 +361,8 @@ bool writeWhole(int descriptor, const QByteArray &bytes)
         const ssize_t written = write(descriptor, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (written < 0 && errno == EINTR)
             continue;
+        if (written == 0)
+            errno = ENOSPC;
         if (written <= 0)
             return false;
         done += written;
@@ -328,56 +391,64 @@ bool fileHolds(const QString &path, const QByteArray &bytes)
 }
 
 // Puts the bytes in place of the store: a reader sees the old store or the new one, never a part.
-bool replaceFile(const QString &path, const QByteArray &bytes, const Access &access)
+bool replaceFile(const QString &path, const QByteArray &bytes, const Access &access, QString *cause)
 {
     QByteArray temporary = encoded(path + temporaryMark) + "XXXXXX";
     const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
-        return false;
-    // (An empty store, a cleared one or the write probe, has nothing to lose to a power cut.)
+        return failedWith(cause, errno);
+    // (An empty store has nothing to lose to a power cut.)
     bool written =
         setAccess(descriptor, access) && writeWhole(descriptor, bytes) && (bytes.isEmpty() || fsync(descriptor) == 0);
+    const int error = errno;
     written = close(descriptor) == 0 && written;
     if (!written || rename(temporary.constData(), encoded(path).constData()) != 0) {
+        const int failure = written ? errno : error;
         unlink(temporary.constData());
-        return false;
+        return failedWith(cause, failure);
     }
     const Descriptor folder(open(encoded(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC));
-    return bytes.isEmpty() || (folder.number >= 0 && fsync(folder.number) == 0);
+    return bytes.isEmpty() || (folder.number >= 0 && fsync(folder.number) == 0) || failedWith(cause, errno);
 }
 
 // Rewrites a store with what `compose` makes of its present bytes and rights (both empty where it
 // holds nothing yet), then checks that the file holds what was written. False where the store is
 // not a file of its own (nothing is then written), or could not be written or checked.
-template <typename Compose> bool rewriteStore(const QString &path, const Compose &compose)
+template <typename Compose> bool rewriteStore(const QString &path, const Compose &compose, QString *cause)
 {
+    const QString lockPath = path + QStringLiteral(".lock");
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const StoreState lockState = fileState(path + QStringLiteral(".lock"));
+        const StoreState lockState = fileState(lockPath);
         const StoreState state = fileState(path);
-        if (lockState == StoreState::Unsafe || lockState == StoreState::Linked ||
-            (state != StoreState::Absent && state != StoreState::Present) ||
-            !makeFolders(QFileInfo(path).absolutePath()))
-            return false;
-        removeAbandonedLock(encoded(path + QStringLiteral(".lock")));
-        QLockFile lockFile(path + QStringLiteral(".lock"));
-        if (!lock(lockFile)) {
+        if (lockState == StoreState::Unsafe || lockState == StoreState::Linked)
+            return failed(cause, QStringLiteral("its lock file is ") + whatStands(lockPath));
+        if (state != StoreState::Absent && state != StoreState::Present)
+            return failed(cause, whatStands(path));
+        if (!makeFolders(QFileInfo(path).absolutePath()))
+            return failed(cause, QStringLiteral("its folder cannot be made: ") + systemError(errno));
+        removeAbandonedLock(encoded(lockPath));
+        QLockFile lockFile(lockPath);
+        QString lockCause;
+        if (!lock(lockFile, &lockCause)) {
             // Another run of this program may have removed the folder it found empty meanwhile.
             if (QFileInfo(path).absoluteDir().exists())
-                return false;
+                return failed(cause, lockCause);
             continue;
         }
         removeLeftovers(path);
         QByteArray current;
         Access access;
         const bool exists = fileState(path) == StoreState::Present;
-        if (exists && !readStoreFile(path, false, &current, &access, true))
+        if (exists && !readStoreFile(path, false, &current, &access, true, cause))
             return false;
         const QByteArray bytes = compose(exists ? &current : nullptr, &access);
         if (exists && bytes == current)
             return true;
-        return replaceFile(path, bytes, access) && fileHolds(path, bytes);
+        return replaceFile(path, bytes, access, cause) &&
+               (fileHolds(path, bytes) ||
+                failed(cause, QStringLiteral("what was written does not read back as written")));
     }
-    return false;
+    return failed(cause, QStringLiteral("its folder was removed while it was written, three times over"));
 }
 
 }  // namespace
@@ -394,12 +465,16 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     return lock == StoreState::Unsafe || lock == StoreState::Linked ? StoreState::Unsafe : fileState(location);
 }
 
-StoreContent storeContent(const QString &organization, const QString &applicationName)
+StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause)
 {
+    const QString location = storeLocation(organization, applicationName);
     switch (storeState(organization, applicationName)) {
     case StoreState::Absent:
         return StoreContent::NoKeys;
     case StoreState::Unsafe:  // never opened: it could make the run fail or wait for good
+        failed(cause, fileState(location) == StoreState::Unsafe
+                          ? whatStands(location)
+                          : QStringLiteral("its lock file is ") + whatStands(location + QStringLiteral(".lock")));
         return StoreContent::NotRead;
     case StoreState::Present:
     case StoreState::Linked:
@@ -407,22 +482,29 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
     }
     // Read as far as the first key: a store's first block nearly always holds one. (Its folder
     // may be readable by root alone: reading it as QSettings does takes the same rights.)
-    const Descriptor file(
-        open(encoded(storeLocation(organization, applicationName)).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const Descriptor file(open(encoded(location).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {
     };
-    if (file.number < 0 || fstat(file.number, &status) != 0)
-        return errno == ENOENT ? StoreContent::NoKeys : StoreContent::NotRead;  // (removed meanwhile)
-    if (!S_ISREG(status.st_mode) || status.st_size > largestReadableStore)
+    if (file.number < 0 || fstat(file.number, &status) != 0) {
+        if (errno == ENOENT)  // (removed meanwhile)
+            return StoreContent::NoKeys;
+        failedWith(cause, errno);
         return StoreContent::NotRead;
+    }
+    if (!S_ISREG(status.st_mode) || status.st_size > largestReadableStore) {
+        failed(cause, whatStands(location));
+        return StoreContent::NotRead;
+    }
     QByteArray text;
     QByteArray block(65536, Qt::Uninitialized);
     for (qint64 nextLook = block.size(); text.size() <= largestReadableStore;) {
         const ssize_t got = read(file.number, block.data(), static_cast<size_t>(block.size()));
         if (got == 0)
             break;
-        if (got < 0 && errno != EINTR)
+        if (got < 0 && errno != EINTR) {
+            failedWith(cause, errno);
             return StoreContent::NotRead;
+        }
         text.append(block.constData(), static_cast<int>(std::max<ssize_t>(got, 0)));
         if (text.size() >= nextLook) {  // looked at again each time it has doubled
             if (iniKeys(text, true) == IniKeys::Some)
@@ -430,12 +512,15 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
             nextLook = 2 * static_cast<qint64>(text.size());
         }
     }
-    if (text.size() > largestReadableStore)  // (it grew meanwhile)
+    if (text.size() > largestReadableStore) {  // (it grew meanwhile)
+        failed(cause, QStringLiteral("a file of 2 GiB or more"));
         return StoreContent::NotRead;
+    }
     switch (iniKeys(text)) {
     case IniKeys::Some:
         return StoreContent::Keys;
-    case IniKeys::Malformed:  // garbage, NUL bytes after a power loss
+    case IniKeys::Malformed:
+        failed(cause, QStringLiteral("not a settings file as Qt reads it (garbage, or NUL bytes after a power loss)"));
         return StoreContent::NotRead;
     case IniKeys::None:
         break;
@@ -497,14 +582,16 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseSensitive;
 }
 
-Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
+                   QString *cause)
 {
     QByteArray source;
     Access sourceAccess;
-    if (!readStoreFile(storeLocation(organization, fromApplicationName), true, &source, &sourceAccess, false))
+    if (!readStoreFile(storeLocation(organization, fromApplicationName), true, &source, &sourceAccess, false, cause))
         return Carried::NotRead;
-    const bool written =
-        rewriteStore(storeLocation(organization, toApplicationName), [&](const QByteArray *current, Access *access) {
+    const bool written = rewriteStore(
+        storeLocation(organization, toApplicationName),
+        [&](const QByteArray *current, Access *access) {
             if (!current || iniKeys(*current) != IniKeys::Some) {
                 *access = sourceAccess;  // forced settings readable by root alone stay so
                 access->attributes.clear();
@@ -514,20 +601,25 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
             // program: set-id and sticky bits are not handed on.)
             access->mode &= sourceAccess.mode;
             return mergeIniText(*current, source);
-        });
+        },
+        cause);
     return written ? Carried::Copied : Carried::NotWritten;
 }
 
-bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
+bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
+                  QString *cause)
 {
     QByteArray bytes = texts.isEmpty() ? QByteArray() : QByteArray("[General]\n");
     for (auto text = texts.cbegin(); text != texts.cend(); ++text)
         bytes += text.key().toLatin1() + '=' + text.value().toLatin1() + '\n';
-    return rewriteStore(storeLocation(organization, applicationName), [&](const QByteArray *current, Access *access) {
-        if (!current)
-            *access = {geteuid(), getegid(), 0644, {}, {}};
-        return bytes;
-    });
+    return rewriteStore(
+        storeLocation(organization, applicationName),
+        [&](const QByteArray *current, Access *access) {
+            if (!current)
+                *access = {geteuid(), getegid(), 0644, {}, {}};
+            return bytes;
+        },
+        cause);
 }
 
 bool storeWritable(const QString &organization, const QString &applicationName)

@@ -8,12 +8,14 @@ bool settingsExist(const QString &organization, const QString &applicationName, 
     // A store without keys is left as it is, comments and all: Qt's writers would not touch it.
     // (A store too large for the memory left is one that cannot be read now.)
     StoreContent content = StoreContent::NotRead;
+    QString cause;
     try {
-        content = storeContent(organization, applicationName);
+        content = storeContent(organization, applicationName, &cause);
     } catch (const std::bad_alloc &) {
+        cause = QStringLiteral("not enough memory to read it");
     }
     if (content == StoreContent::NotRead)
-        reportUnreadable(applicationName);
+        reportUnreadable(applicationName, cause);
     if (unreadable)
         *unreadable = content == StoreContent::NotRead;
     return content == StoreContent::Keys;
@@ -33,7 +35,9 @@ bool isSystemSettingsWritable()
     // Trying a FIFO or a folder could wait for good, or fail.
     const StoreState state = storeState(ownOrganization(), probe);
     if (state != StoreState::Absent && state != StoreState::Present) {
-        reportUnwritable(probe);
+        QString cause;
+        storeContent(ownOrganization(), probe, &cause);
+        reportUnwritable(probe, cause);
         return false;
     }
     const bool writable = storeWritable(ownOrganization(), probe);

@@ -100,14 +100,15 @@ void giveUpMigration(const QString &organization, const QString &versionName, co
 }
 
 bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
-                     const QStringList &groupsLeft)
+                     const QStringList &groupsLeft, QString *cause)
 {
     const QStringList names = recordNames(organization, versionName);
     if (!groupsLeft.isEmpty() && !replaceStore(ownOrganization(), names.first(),
                                                {{QStringLiteral("organization"), encoded(organization)},
                                                 {QStringLiteral("version"), encoded(versionName)},
                                                 {QStringLiteral("from"), encoded(fromVersionName)},
-                                                {QStringLiteral("left"), encoded(groupsLeft.join(QLatin1Char(' ')))}}))
+                                                {QStringLiteral("left"), encoded(groupsLeft.join(QLatin1Char(' ')))}},
+                                               cause))
         return false;
     for (const QString &name : groupsLeft.isEmpty() ? names : QStringList(names.mid(1)))
         removeStore(ownOrganization(), name);

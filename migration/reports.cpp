@@ -6,7 +6,17 @@
 
 #include <iostream>
 
-void reportUnreadable(const QString &applicationName)
+namespace {
+
+void reportCause(const QString &cause)
+{
+    std::cout << "  cause: " << printable(cause.isEmpty() ? QStringLiteral("unknown") : cause).toStdString()
+              << std::endl;
+}
+
+}  // namespace
+
+void reportUnreadable(const QString &applicationName, const QString &cause)
 {
     // However often a search meets the store, it is named once.
     static QSet<QString> reported;
@@ -14,11 +24,13 @@ void reportUnreadable(const QString &applicationName)
         return;
     reported.insert(applicationName);
     std::cout << "error: could not read settings from '" << applicationName.toStdString() << "'" << std::endl;
+    reportCause(cause);
 }
 
-void reportUnwritable(const QString &applicationName)
+void reportUnwritable(const QString &applicationName, const QString &cause)
 {
     std::cout << "error: could not write settings to '" << applicationName.toStdString() << "'" << std::endl;
+    reportCause(cause);
 }
 
 void reportLeftOut(const QString &key, const QString &applicationName)

@@ -18,8 +18,8 @@ QSet<QString> &storesWithDecodeFailures()
 
 std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName, bool *unreadable)
 {
-    const auto cannotRead = [&] {
-        reportUnreadable(applicationName);
+    const auto cannotRead = [&](const QString &cause) {
+        reportUnreadable(applicationName, cause);
         if (unreadable)
             *unreadable = true;
         return nullptr;
@@ -31,7 +31,7 @@ std::unique_ptr<QSettings> openStore(const QString &organization, const QString 
     case StoreState::Absent:
         return nullptr;
     case StoreState::Unsafe:  // never opened: it could make the run fail or wait for good
-        return cannotRead();
+        return cannotRead(QStringLiteral("not a store that can be opened without waiting, or one Qt cannot parse"));
     case StoreState::Present:
     case StoreState::Linked:
         break;
@@ -43,7 +43,9 @@ std::unique_ptr<QSettings> openStore(const QString &organization, const QString 
     if (messagesNoted() != messagesBefore)
         storesWithDecodeFailures().insert(organization + QLatin1Char('/') + applicationName);
     if (empty && store->status() != QSettings::NoError)
-        return cannotRead();  // garbage, NUL bytes after a power loss, no read access
+        return cannotRead(store->status() == QSettings::AccessError
+                              ? QStringLiteral("permission denied")
+                              : QStringLiteral("not a settings file as Qt reads it (garbage, or NUL bytes)"));
     return store;
 }
 

@@ -138,6 +138,7 @@ void readCase(const QString &text)
         each.name = recordName(record.captured(1).isNull() ? newVersion() : record.captured(1));
     }
     output.replaceInStrings("<record>", recordName(newVersion()));
+    output.replaceInStrings("<lock wait>", QString::number(LOCK_WAIT_SECONDS));
 }
 
 // What the run must print: the case's lines, placeholders written out, after the opening lines
