@@ -11,7 +11,7 @@
 #include "migration.h"
 
 #include <QHash>
-#include <QPair>
+#include <QStringView>
 #include <QVector>
 
 #include <algorithm>
@@ -50,17 +50,73 @@ struct Parsed {
     QVector<Line> lines;     // the key lines
     bool malformed = false;  // a line QSettings reports as a format error
     bool bom = false;        // a UTF-8 byte order mark: Qt 5 then reads every value of the text as UTF-8
+    bool agree = true;       // Qt 5 and Qt 6 read every key and group alike
     int endLine = -2;        // the line that runs to the text's end: a key line, -1 another, -2 none
     Tail endTail;
     QByteArray lineBreak = "\n";  // the first the text uses
 };
 
-using SectionPaths = QPair<QString, QString>;
-
-SectionPaths paths(const Section &section)
+// Indexes by name (one name, or a group's two), over names kept elsewhere: an open-addressing
+// table, which a store of many thousand keys fills far faster than a hash with a node per name.
+class Names
 {
-    return {section.path[Qt5], section.path[Qt6]};
-}
+public:
+    explicit Names(int count = 0) : table(capacity(count)) {}
+    // The value under the name, or -1.
+    int value(QStringView name, QStringView second = {}) const
+    {
+        const Slot &slot = table.at(find(name, second));
+        return slot.used ? slot.value : -1;
+    }
+    // The value under the name, made `value` where the name has none yet.
+    int &insert(QStringView name, QStringView second, int value)
+    {
+        Slot *slot = table.data() + find(name, second);
+        if (!slot->used) {
+            slot->name = name;
+            slot->second = second;
+            slot->hash = static_cast<uint>(qHash(name));
+            slot->value = value;
+            slot->used = true;
+        }
+        return slot->value;
+    }
+    QVector<int> values() const
+    {
+        QVector<int> found;
+        for (const Slot &slot : table)
+            if (slot.used)
+                found.append(slot.value);
+        return found;
+    }
+
+private:
+    struct Slot {
+        QStringView name;
+        QStringView second;
+        uint hash = 0;
+        int value = -1;
+        bool used = false;
+    };
+    static int capacity(int count)
+    {
+        int size = 16;
+        while (size < 2 * count)
+            size *= 2;
+        return size;
+    }
+    int find(QStringView name, QStringView second) const
+    {
+        const uint hash = static_cast<uint>(qHash(name));
+        const int mask = static_cast<int>(table.size()) - 1;
+        for (int i = static_cast<int>(hash & static_cast<uint>(mask));; i = (i + 1) & mask) {
+            const Slot &slot = table.at(i);
+            if (!slot.used || (slot.hash == hash && slot.name == name && slot.second == second))
+                return i;
+        }
+    }
+    QVector<Slot> table;
+};
 
 bool isSpace(char c)
 {
@@ -219,7 +275,27 @@ QString unescapedKey(QByteArray bytes, Reader reader)
     return result;
 }
 
-QString sectionPath(const QByteArray &data, int lineStart, int lineEnd, Reader reader)
+// Whether both Qt read the bytes as the same name, Latin-1 alike (most keys are).
+bool plain(const char *from, const char *to)
+{
+    return from == to || (from[0] != ' ' && to[-1] != ' ' &&
+                          std::all_of(from, to, [](char c) { return c >= ' ' && c <= '~' && c != '%' && c != '\\'; }));
+}
+
+// The name as each Qt reads it; `agree` turns false where they differ.
+std::array<QString, Readers> keys(const QByteArray &data, int from, int to, int trimmedTo, bool &agree)
+{
+    if (plain(data.constData() + from, data.constData() + trimmedTo)) {
+        const QString name = QString::fromLatin1(data.constData() + from, trimmedTo - from);
+        return {name, name};
+    }
+    std::array<QString, Readers> names{unescapedKey(data.mid(from, trimmedTo - from), Qt5),
+                                       unescapedKey(data.mid(from, to - from), Qt6)};
+    agree = agree && names[Qt5] == names[Qt6];
+    return names;
+}
+
+std::array<QString, Readers> sectionPaths(const QByteArray &data, int lineStart, int lineEnd, bool &agree)
 {
     int close = static_cast<int>(data.indexOf(']', lineStart));
     if (close == -1 || close >= lineEnd)
@@ -227,9 +303,15 @@ QString sectionPath(const QByteArray &data, int lineStart, int lineEnd, Reader r
     const QByteArray name = data.mid(lineStart + 1, close - lineStart - 1).trimmed();
     if (name.compare("general", Qt::CaseInsensitive) == 0)
         return {};
-    if (name.compare("%general", Qt::CaseInsensitive) == 0)
-        return QString::fromLatin1(name.mid(1)) + QLatin1Char('/');
-    return unescapedKey(name, reader) + QLatin1Char('/');
+    if (name.compare("%general", Qt::CaseInsensitive) == 0) {
+        const QString path = QString::fromLatin1(name.mid(1)) + QLatin1Char('/');
+        return {path, path};
+    }
+    std::array<QString, Readers> paths =
+        keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), agree);
+    paths[Qt5] += QLatin1Char('/');
+    paths[Qt6] = paths[Qt6] == paths[Qt5].chopped(1) ? paths[Qt5] : paths[Qt6] + QLatin1Char('/');
+    return paths;
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
@@ -242,6 +324,11 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
     if (cr >= 0 && (lf < 0 || cr < lf))
         parsed.lineBreak = lf == cr + 1 ? "\r\n" : "\r";
     int position = parsed.bom ? 3 : 0;
+    if (!firstKeyOnly) {
+        const int lines = static_cast<int>(data.count('\n') + data.count('\r')) + 1;
+        parsed.sections.reserve(lines);
+        parsed.lines.reserve(lines);
+    }
     parsed.sections.append({{QString(), QString()}, -1, -1, {}, -1});  // keys before any group header
     int lineStart = 0;
     int lineEnd = 0;
@@ -268,11 +355,7 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
             const int close = static_cast<int>(data.indexOf(']', lineStart));
             parsed.malformed = parsed.malformed || close == -1 || close >= lineEnd;
             parsed.sections.append(
-                {{sectionPath(data, lineStart, lineEnd, Qt5), sectionPath(data, lineStart, lineEnd, Qt6)},
-                 lineStart,
-                 lineEnd,
-                 tail,
-                 -1});
+                {sectionPaths(data, lineStart, lineEnd, parsed.agree), lineStart, lineEnd, tail, -1});
             continue;
         }
         if (equalsAt == -1) {
@@ -285,13 +368,19 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         Section &section = parsed.sections.last();
         const bool ascii = std::all_of(data.constData() + equalsAt, data.constData() + lineEnd,
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        parsed.lines.append({lineStart,
-                             lineEnd,
-                             static_cast<int>(parsed.sections.size()) - 1,
-                             {section.path[Qt5] + unescapedKey(data.mid(lineStart, keyEnd - lineStart), Qt5),
-                              section.path[Qt6] + unescapedKey(data.mid(lineStart, equalsAt - lineStart), Qt6)},
-                             tail,
-                             ascii});
+        std::array<QString, Readers> key;
+        if (section.path[Qt5].constData() == section.path[Qt6].constData() &&
+            plain(data.constData() + lineStart, data.constData() + keyEnd)) {
+            key[Qt5].reserve(static_cast<int>(section.path[Qt5].size()) + keyEnd - lineStart);
+            key[Qt5] += section.path[Qt5];
+            key[Qt5] += QLatin1String(data.constData() + lineStart, keyEnd - lineStart);
+            key[Qt6] = key[Qt5];
+        } else {
+            key = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
+            key[Qt5].prepend(section.path[Qt5]);
+            key[Qt6].prepend(section.path[Qt6]);
+        }
+        parsed.lines.append({lineStart, lineEnd, static_cast<int>(parsed.sections.size()) - 1, key, tail, ascii});
         section.last = static_cast<int>(parsed.lines.size()) - 1;
         if (parsed.endLine == -1)
             parsed.endLine = section.last;
@@ -306,17 +395,23 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 // For each reader and key, the line that reader takes its value from. QSettings reads the groups
 // in the order of their names, a group's lines (wherever they stand) in the order they stand,
 // and the last line read for a key wins.
-std::array<QHash<QString, int>, Readers> valueLines(const Parsed &parsed)
+// (Where both read every key alike, for Qt 5 alone, and Qt 6's the same.)
+std::array<Names, Readers> valueLines(const Parsed &parsed, int readers)
 {
-    std::array<QHash<QString, int>, Readers> lines;
-    for (int reader = Qt5; reader < Readers; ++reader) {
-        const auto path = [&](int line) { return parsed.sections.at(parsed.lines.at(line).section).path[reader]; };
+    std::array<Names, Readers> lines;
+    for (int reader = Qt5; reader < readers; ++reader) {
+        const auto path = [&](int line) -> const QString & {
+            return parsed.sections.at(parsed.lines.at(line).section).path[reader];
+        };
+        lines[reader] = Names(static_cast<int>(parsed.lines.size()));
         for (int i = 0; i < parsed.lines.size(); ++i) {
-            const auto found = lines[reader].constFind(parsed.lines.at(i).key[reader]);
-            if (found == lines[reader].cend() || !(path(i) < path(*found)))
-                lines[reader].insert(parsed.lines.at(i).key[reader], i);
+            int &found = lines[reader].insert(parsed.lines.at(i).key[reader], {}, i);
+            if (!(path(i) < path(found)))
+                found = i;
         }
     }
+    if (readers == Qt6)
+        lines[Qt6] = lines[Qt5];
     return lines;
 }
 
@@ -362,25 +457,23 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
 {
     const Parsed target = parse(into);
     const Parsed source = parse(from);
-    const auto targetValues = valueLines(target);
-    const auto sourceValues = valueLines(source);
+    const int readers = target.agree && source.agree ? Qt6 : Readers;  // how many tell keys apart
+    const auto targetValues = valueLines(target, readers);
+    const auto sourceValues = valueLines(source, readers);
     const int sourceSize = static_cast<int>(source.lines.size());
     const int targetSize = static_cast<int>(target.lines.size());
 
     // The source's lines some reader takes a value from are carried, in the order they stand.
     // Lines that share a key for either reader are carried or left out together.
     QVector<int> parents(sourceSize, -1);
-    for (const auto &values : sourceValues)
-        for (const int line : values)
+    for (int reader = Qt5; reader < readers; ++reader)
+        for (const int line : sourceValues.at(reader).values())
             parents[line] = line;
-    for (int reader = Qt5; reader < Readers; ++reader) {
-        QHash<QString, int> first;
+    for (int reader = Qt5; reader < readers && readers > Qt6; ++reader) {  // (else no two share a key)
+        Names first(sourceSize);
         for (int i = 0; i < sourceSize; ++i) {
-            if (parents.at(i) < 0)
-                continue;
-            const int other = first.value(source.lines.at(i).key[reader], i);
-            first.insert(source.lines.at(i).key[reader], other);
-            parents[root(parents, i)] = root(parents, other);
+            if (parents.at(i) >= 0)
+                parents[root(parents, i)] = root(parents, first.insert(source.lines.at(i).key[reader], {}, i));
         }
     }
     QVector<int> members(sourceSize, 0);
@@ -392,36 +485,36 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     // the key's value from that line and name it as the source's, in a group read by the same
     // name; otherwise after the last line of the destination's last group of the same names, or
     // into a group added at the end.
-    QHash<SectionPaths, int> targetSections;
+    // The destination's group of the same names, or -2 - the index of a new one.
+    Names groups(static_cast<int>(target.sections.size() + source.sections.size()));
     for (int i = 0; i < target.sections.size(); ++i)
         if (target.sections.at(i).last >= 0)
-            targetSections.insert(paths(target.sections.at(i)), i);
-    QHash<SectionPaths, int> newSections;
+            groups.insert(target.sections.at(i).path[Qt5], target.sections.at(i).path[Qt6], -1) = i;
+    int newSections = 0;
+    QVector<int> sourceGroups(source.sections.size(), -1);
     QVector<int> replaces(sourceSize, -1);
-    QVector<int> anchors(sourceSize, -1);  // the destination's group, or -2 - the index of a new one
-    // Lines are added to a group after its last line that stays, or its last line: where they are added
-    // to each group of the destination, and after which line.
+    QVector<int> anchors(sourceSize, -1);
+    // Lines are added to a group after its last line that stays, or its last line: where they are
+    // added to each group of the destination, and after which line.
     QVector<int> addedAt(target.sections.size(), -1);
     QVector<int> addedAfter(target.sections.size(), -1);
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
         const Line &line = source.lines.at(i);
-        const SectionPaths names = paths(source.sections.at(line.section));
-        const int replaced = targetValues[Qt5].value(line.key[Qt5], -1);
+        const Section &section = source.sections.at(line.section);
+        const int replaced = targetValues.at(Qt5).value(line.key[Qt5]);
         if (members.at(root(parents, i)) == 1 && replaced >= 0 &&
-            targetValues[Qt6].value(line.key[Qt6], -1) == replaced &&
-            paths(target.sections.at(target.lines.at(replaced).section)) == names) {
+            (readers == Qt6 || targetValues.at(Qt6).value(line.key[Qt6]) == replaced) &&
+            target.sections.at(target.lines.at(replaced).section).path == section.path) {
             replaces[i] = replaced;
             continue;
         }
-        if (const auto found = targetSections.constFind(names); found != targetSections.cend()) {
-            anchors[i] = *found;
-            continue;
+        if (sourceGroups.at(line.section) == -1) {
+            sourceGroups[line.section] = groups.insert(section.path[Qt5], section.path[Qt6], -2 - newSections);
+            newSections += sourceGroups.at(line.section) == -2 - newSections ? 1 : 0;
         }
-        if (!newSections.contains(names))
-            newSections.insert(names, static_cast<int>(newSections.size()));
-        anchors[i] = -2 - newSections.value(names);
+        anchors[i] = sourceGroups.at(line.section);
     }
 
     const auto sourcePlace = [&](int i, int reader) -> Place {
@@ -442,21 +535,20 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     // store only makes Qt 5 read the whole text as UTF-8, or not), no one text serves every
     // reader: the key is left as the destination has it.
     QVector<bool> left(sourceSize, false);  // by the root of the lines carried together
-    for (int reader = Qt5; reader < Readers; ++reader)
-        for (const int i : sourceValues[reader])
-            if (reader == Qt5 && source.bom != target.bom && !source.lines.at(i).ascii)
-                left[root(parents, i)] = true;
+    for (const int i : source.bom != target.bom ? sourceValues.at(Qt5).values() : QVector<int>())
+        if (!source.lines.at(i).ascii)
+            left[root(parents, i)] = true;
     QVector<bool> removed(targetSize, false);
     for (bool changed = true; changed;) {
         changed = false;
         const auto carried = [&](int reader, const QString &key) {
-            const int line = sourceValues[reader].value(key, -1);
+            const int line = sourceValues.at(reader).value(key);
             return line >= 0 && !left.at(root(parents, line)) ? line : -1;
         };
         addedAfter.fill(-1);
         for (int i = 0; i < targetSize; ++i) {
             const Line &line = target.lines.at(i);
-            removed[i] = carried(Qt5, line.key[Qt5]) >= 0 && carried(Qt6, line.key[Qt6]) >= 0;
+            removed[i] = carried(Qt5, line.key[Qt5]) >= 0 && (readers == Qt6 || carried(Qt6, line.key[Qt6]) >= 0);
             if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
                 addedAfter[line.section] = i;
         }
@@ -475,7 +567,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
                 changed = true;
             }
         };
-        for (int reader = Qt5; reader < Readers; ++reader) {
+        for (int reader = Qt5; reader < readers; ++reader) {
             for (int i = 0; i < targetSize; ++i)
                 if (!removed.at(i))
                     check(targetPlace(i, reader), carried(reader, target.lines.at(i).key[reader]), reader);
@@ -490,9 +582,9 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
 
     const QByteArray &lineBreak = target.lineBreak;
-    const auto text = [&](int i, char next) {
+    const auto text = [&](int i, char next, QByteArray before = {}) {
         const Line &line = source.lines.at(i);
-        return from.mid(line.start, line.end - line.start) + closing(line.tail, next);
+        return before.append(from.constData() + line.start, line.end - line.start).append(closing(line.tail, next));
     };
     QVector<Edit> edits;
     QVector<bool> receives(target.sections.size(), false);
@@ -501,13 +593,14 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             receives[anchors.at(i)] = true;
     QVector<bool> replaced(targetSize, false);
     QVector<int> added(target.sections.size(), -1);  // index into edits
-    QVector<QByteArray> sections(newSections.size());
+    QVector<QByteArray> sections(newSections);
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
         if (left.at(root(parents, i))) {
             const QString &key = source.lines.at(i).key[QT_VERSION_MAJOR == 5 ? Qt5 : Qt6];
-            if (leftOut && sourceValues[QT_VERSION_MAJOR == 5 ? Qt5 : Qt6].value(key) == i && !leftOut->contains(key))
+            if (leftOut && sourceValues.at(QT_VERSION_MAJOR == 5 ? Qt5 : Qt6).value(key) == i &&
+                !leftOut->contains(key))
                 leftOut->append(key);
             continue;
         }
@@ -528,7 +621,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
                 edits.append({addedAt.at(section), 0,
                               open ? closing(target.lines.at(last).tail, lineBreak.at(0)) : QByteArray()});
             }
-            edits[added.at(section)].text += lineBreak + text(i, 0);
+            edits[added.at(section)].text += text(i, 0, lineBreak);
         } else {
             QByteArray &section = sections[-2 - anchors.at(i)];
             if (section.isEmpty()) {
@@ -537,7 +630,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
                                                  : from.mid(header.headerStart, header.headerEnd - header.headerStart) +
                                                        closing(header.headerTail, lineBreak.at(0));
             }
-            section += lineBreak + text(i, 0);
+            section += text(i, 0, lineBreak);
         }
     }
     for (int i = 0; i < targetSize; ++i) {
@@ -560,14 +653,15 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
     std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
     QByteArray result;
+    result.reserve(static_cast<int>(into.size() + from.size()));
     int copied = 0;
     bool endsAdded = false;  // the text ends with a line the merge wrote
     for (const Edit &edit : edits) {
-        result += into.mid(copied, edit.at - copied) + edit.text;
+        result.append(into.constData() + copied, edit.at - copied).append(edit.text);
         copied = edit.at + edit.length;
         endsAdded = copied == into.size() && !edit.text.isEmpty();
     }
-    result += into.mid(copied);
+    result.append(into.constData() + copied, static_cast<int>(into.size()) - copied);
     if (!target.bom && result.startsWith("\xef\xbb\xbf"))
         result.prepend(lineBreak);     // a key's bytes, now at the start, would read as a mark
     sections.removeAll(QByteArray());  // (groups whose keys were all left out)
