@@ -33,6 +33,7 @@ struct Line {
     int end;
     int section;                       // index into Parsed::sections
     std::array<QString, Readers> key;  // the full key path, as each Qt names it
+    std::array<uint, Readers> hash;    // of each key
     Tail tail;
     bool ascii;  // the value holds no byte beyond ASCII (which Qt 5 reads by the store's encoding)
 };
@@ -63,19 +64,19 @@ class Names
 public:
     explicit Names(int count = 0) : table(capacity(count)) {}
     // The value under the name, or -1.
-    int value(QStringView name, QStringView second = {}) const
+    int value(QStringView name, uint hash, QStringView second = {}) const
     {
-        const Slot &slot = table.at(find(name, second));
+        const Slot &slot = table.at(find(name, hash, second));
         return slot.used ? slot.value : -1;
     }
     // The value under the name, made `value` where the name has none yet.
-    int &insert(QStringView name, QStringView second, int value)
+    int &insert(QStringView name, uint hash, QStringView second, int value)
     {
-        Slot *slot = table.data() + find(name, second);
+        Slot *slot = table.data() + find(name, hash, second);
         if (!slot->used) {
             slot->name = name;
             slot->second = second;
-            slot->hash = static_cast<uint>(qHash(name));
+            slot->hash = hash;
             slot->value = value;
             slot->used = true;
         }
@@ -105,9 +106,8 @@ private:
             size *= 2;
         return size;
     }
-    int find(QStringView name, QStringView second) const
+    int find(QStringView name, uint hash, QStringView second) const
     {
-        const uint hash = static_cast<uint>(qHash(name));
         const int mask = static_cast<int>(table.size()) - 1;
         for (int i = static_cast<int>(hash & static_cast<uint>(mask));; i = (i + 1) & mask) {
             const Slot &slot = table.at(i);
@@ -300,7 +300,19 @@ std::array<QString, Readers> sectionPaths(const QByteArray &data, int lineStart,
     int close = static_cast<int>(data.indexOf(']', lineStart));
     if (close == -1 || close >= lineEnd)
         close = lineEnd;
-    const QByteArray name = data.mid(lineStart + 1, close - lineStart - 1).trimmed();
+    int from = lineStart + 1;
+    while (from < close && isWhite(QLatin1Char(data.at(from))))
+        ++from;
+    while (close > from && isWhite(QLatin1Char(data.at(close - 1))))
+        --close;
+    if (plain(data.constData() + from, data.constData() + close) && close - from != 7 && close - from != 8) {
+        QString path;
+        path.reserve(close - from + 1);
+        path += QLatin1String(data.constData() + from, close - from);
+        path += QLatin1Char('/');
+        return {path, path};
+    }
+    const QByteArray name = data.mid(from, close - from);
     if (name.compare("general", Qt::CaseInsensitive) == 0)
         return {};
     if (name.compare("%general", Qt::CaseInsensitive) == 0) {
@@ -319,13 +331,12 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 {
     Parsed parsed;
     parsed.bom = data.startsWith("\xef\xbb\xbf");
-    const int lf = static_cast<int>(data.indexOf('\n'));
-    const int cr = static_cast<int>(data.indexOf('\r'));
-    if (cr >= 0 && (lf < 0 || cr < lf))
-        parsed.lineBreak = lf == cr + 1 ? "\r\n" : "\r";
+    const char *const breakAt = std::find_if(data.constData(), data.constData() + data.size(), isBreak);
+    if (breakAt != data.constData() + data.size() && *breakAt == '\r')
+        parsed.lineBreak = breakAt + 1 != data.constData() + data.size() && breakAt[1] == '\n' ? "\r\n" : "\r";
     int position = parsed.bom ? 3 : 0;
     if (!firstKeyOnly) {
-        const int lines = static_cast<int>(data.count('\n') + data.count('\r')) + 1;
+        const int lines = static_cast<int>(data.size() / 16) + 1;  // (a guess)
         parsed.sections.reserve(lines);
         parsed.lines.reserve(lines);
     }
@@ -380,7 +391,14 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
             key[Qt5].prepend(section.path[Qt5]);
             key[Qt6].prepend(section.path[Qt6]);
         }
-        parsed.lines.append({lineStart, lineEnd, static_cast<int>(parsed.sections.size()) - 1, key, tail, ascii});
+        const uint hash = static_cast<uint>(qHash(key[Qt5]));
+        parsed.lines.append({lineStart,
+                             lineEnd,
+                             static_cast<int>(parsed.sections.size()) - 1,
+                             key,
+                             {hash, key[Qt5] == key[Qt6] ? hash : static_cast<uint>(qHash(key[Qt6]))},
+                             tail,
+                             ascii});
         section.last = static_cast<int>(parsed.lines.size()) - 1;
         if (parsed.endLine == -1)
             parsed.endLine = section.last;
@@ -405,7 +423,8 @@ std::array<Names, Readers> valueLines(const Parsed &parsed, int readers)
         };
         lines[reader] = Names(static_cast<int>(parsed.lines.size()));
         for (int i = 0; i < parsed.lines.size(); ++i) {
-            int &found = lines[reader].insert(parsed.lines.at(i).key[reader], {}, i);
+            const Line &line = parsed.lines.at(i);
+            int &found = lines[reader].insert(line.key[reader], line.hash[reader], {}, i);
             if (!(path(i) < path(found)))
                 found = i;
         }
@@ -473,7 +492,8 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         Names first(sourceSize);
         for (int i = 0; i < sourceSize; ++i) {
             if (parents.at(i) >= 0)
-                parents[root(parents, i)] = root(parents, first.insert(source.lines.at(i).key[reader], {}, i));
+                parents[root(parents, i)] =
+                    root(parents, first.insert(source.lines.at(i).key[reader], source.lines.at(i).hash[reader], {}, i));
         }
     }
     QVector<int> members(sourceSize, 0);
@@ -489,7 +509,8 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     Names groups(static_cast<int>(target.sections.size() + source.sections.size()));
     for (int i = 0; i < target.sections.size(); ++i)
         if (target.sections.at(i).last >= 0)
-            groups.insert(target.sections.at(i).path[Qt5], target.sections.at(i).path[Qt6], -1) = i;
+            groups.insert(target.sections.at(i).path[Qt5], static_cast<uint>(qHash(target.sections.at(i).path[Qt5])),
+                          target.sections.at(i).path[Qt6], -1) = i;
     int newSections = 0;
     QVector<int> sourceGroups(source.sections.size(), -1);
     QVector<int> replaces(sourceSize, -1);
@@ -503,15 +524,16 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             continue;
         const Line &line = source.lines.at(i);
         const Section &section = source.sections.at(line.section);
-        const int replaced = targetValues.at(Qt5).value(line.key[Qt5]);
+        const int replaced = targetValues.at(Qt5).value(line.key[Qt5], line.hash[Qt5]);
         if (members.at(root(parents, i)) == 1 && replaced >= 0 &&
-            (readers == Qt6 || targetValues.at(Qt6).value(line.key[Qt6]) == replaced) &&
+            (readers == Qt6 || targetValues.at(Qt6).value(line.key[Qt6], line.hash[Qt6]) == replaced) &&
             target.sections.at(target.lines.at(replaced).section).path == section.path) {
             replaces[i] = replaced;
             continue;
         }
         if (sourceGroups.at(line.section) == -1) {
-            sourceGroups[line.section] = groups.insert(section.path[Qt5], section.path[Qt6], -2 - newSections);
+            sourceGroups[line.section] = groups.insert(section.path[Qt5], static_cast<uint>(qHash(section.path[Qt5])),
+                                                       section.path[Qt6], -2 - newSections);
             newSections += sourceGroups.at(line.section) == -2 - newSections ? 1 : 0;
         }
         anchors[i] = sourceGroups.at(line.section);
@@ -541,14 +563,14 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     QVector<bool> removed(targetSize, false);
     for (bool changed = true; changed;) {
         changed = false;
-        const auto carried = [&](int reader, const QString &key) {
-            const int line = sourceValues.at(reader).value(key);
+        const auto carried = [&](int reader, const Line &from) {
+            const int line = sourceValues.at(reader).value(from.key[reader], from.hash[reader]);
             return line >= 0 && !left.at(root(parents, line)) ? line : -1;
         };
         addedAfter.fill(-1);
         for (int i = 0; i < targetSize; ++i) {
             const Line &line = target.lines.at(i);
-            removed[i] = carried(Qt5, line.key[Qt5]) >= 0 && (readers == Qt6 || carried(Qt6, line.key[Qt6]) >= 0);
+            removed[i] = carried(Qt5, line) >= 0 && (readers == Qt6 || carried(Qt6, line) >= 0);
             if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
                 addedAfter[line.section] = i;
         }
@@ -570,11 +592,11 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         for (int reader = Qt5; reader < readers; ++reader) {
             for (int i = 0; i < targetSize; ++i)
                 if (!removed.at(i))
-                    check(targetPlace(i, reader), carried(reader, target.lines.at(i).key[reader]), reader);
+                    check(targetPlace(i, reader), carried(reader, target.lines.at(i)), reader);
             for (int i = 0; i < sourceSize; ++i) {
                 if (parents.at(i) < 0 || left.at(root(parents, i)))
                     continue;
-                const int value = carried(reader, source.lines.at(i).key[reader]);
+                const int value = carried(reader, source.lines.at(i));
                 if (value != i)
                     check(sourcePlace(i, reader), value, reader);
             }
@@ -599,7 +621,9 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             continue;
         if (left.at(root(parents, i))) {
             const QString &key = source.lines.at(i).key[QT_VERSION_MAJOR == 5 ? Qt5 : Qt6];
-            if (leftOut && sourceValues.at(QT_VERSION_MAJOR == 5 ? Qt5 : Qt6).value(key) == i &&
+            if (leftOut &&
+                sourceValues.at(QT_VERSION_MAJOR == 5 ? Qt5 : Qt6)
+                        .value(key, source.lines.at(i).hash[QT_VERSION_MAJOR == 5 ? Qt5 : Qt6]) == i &&
                 !leftOut->contains(key))
                 leftOut->append(key);
             continue;
