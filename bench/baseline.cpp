@@ -3,7 +3,7 @@
 //
 //   settings_baseline search <organization> <application> <major> <minor>
 //   settings_baseline migrate <organization> <application> <major> <minor>
-//   settings_baseline seed <organization> <store> <keys> [<groups>, 50 unless given]
+//   settings_baseline seed <organization> <store> <keys> [<groups> [<group name>]]
 //   settings_baseline forget <organization> <version>     removes the version's stores
 //
 // It loads Qt Core alone, as the migrator does.
@@ -83,12 +83,12 @@ int main(int argc, char *argv[])
             for (const QString &key : source.allKeys())
                 destination.setValue(key, source.value(key));
         }
-    } else if ((arguments.size() == 5 || arguments.size() == 6) && arguments.at(1) == QLatin1String("seed")) {
+    } else if (arguments.size() >= 5 && arguments.size() <= 7 && arguments.at(1) == QLatin1String("seed")) {
         QSettings store(QSettings::SystemScope, arguments.at(2), arguments.at(3));
-        const int keys = arguments.at(4).toInt();
-        const int sections = arguments.size() == 6 ? arguments.at(5).toInt() : 50;
-        for (int key = 0; key < keys; ++key)
-            store.setValue(QStringLiteral("Section%1/key%2").arg(key / std::max(1, keys / sections)).arg(key),
+        const int sections = arguments.size() >= 6 ? arguments.at(5).toInt() : 50;
+        const QString section = arguments.size() == 7 ? arguments.at(6) : QStringLiteral("Section");
+        for (int key = 0; key < arguments.at(4).toInt(); ++key)
+            store.setValue(section + QStringLiteral("%1/key%2").arg(key % sections).arg(key),
                            QStringLiteral("value %1").arg(key));
     } else if (arguments.size() == 4 && arguments.at(1) == QLatin1String("forget")) {
         for (const char *group : groups) {

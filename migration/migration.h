@@ -142,10 +142,14 @@ QString printable(const QString &text);
 // concluded.
 enum class IniKeys { None, Some, Malformed };
 IniKeys iniKeys(const QByteArray &text, bool prefix = false);
-// The text `into` with every key of `from` carried over as its line stands: a key both hold takes
-// `from`'s line in place of `into`'s, any other line of `into` stays as it is, and keys `into`
-// lacks join their group (or a new group at the end).
-QByteArray mergeIniText(const QByteArray &into, const QByteArray &from);
+// The text `into` with every key of `from` carried over as its line stands, so that Qt 5 (with
+// any codec) and Qt 6 each read `from`'s keys as in `from` and `into`'s others as in `into`: a key
+// both hold alike takes `from`'s line in place of `into`'s, keys `into` lacks (or that the two Qt
+// read differently) join their group after its lines (or a new group at the end), and any other
+// line of `into` stays as it is. A key no one text can serve every reader with (a byte order mark
+// in one text only changes how Qt 5 reads the other's values) is left as `into` has it, and named
+// in `leftOut` as this build's Qt reads it.
+QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringList *leftOut = nullptr);
 
 // Application start-up (application.cpp)
 

@@ -589,9 +589,11 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
     Access sourceAccess;
     if (!readStoreFile(storeLocation(organization, fromApplicationName), true, &source, &sourceAccess, false, cause))
         return Carried::NotRead;
+    QStringList leftOut;
     const bool written = rewriteStore(
         storeLocation(organization, toApplicationName),
         [&](const QByteArray *current, Access *access) {
+            leftOut.clear();
             if (!current || iniKeys(*current) != IniKeys::Some) {
                 *access = sourceAccess;  // forced settings readable by root alone stay so
                 access->attributes.clear();
@@ -600,9 +602,11 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
             // The store keeps its own rights, never wider than its source's. (A store is no
             // program: set-id and sticky bits are not handed on.)
             access->mode &= sourceAccess.mode;
-            return mergeIniText(*current, source);
+            return mergeIniText(*current, source, &leftOut);
         },
         cause);
+    for (const QString &key : written ? leftOut : QStringList())
+        reportLeftOut(key, fromApplicationName);  // the destination's own value stays
     return written ? Carried::Copied : Carried::NotWritten;
 }
 
