@@ -105,6 +105,8 @@ bool dump(const std::wstring &key, const std::wstring &path, int depth = 0)
 
 LONG removeKey(const std::wstring &key, int depth = 0)
 {
+    if (depth > 64)
+        return ERROR_BADKEY;
     HKEY handle = nullptr;
     const auto open = [&] {
         return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &handle);
@@ -112,12 +114,13 @@ LONG removeKey(const std::wstring &key, int depth = 0)
     LONG result = open();
     if (result == ERROR_ACCESS_DENIED && setSddl(key, L"O:BAD:(A;;KA;;;BA)") == 0)
         result = open();
-    if (result != ERROR_SUCCESS || depth > 64)
+    if (result != ERROR_SUCCESS)
         return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
-    for (const std::wstring &subkey : subkeysOf(handle))
-        if ((result = removeKey(key + L'\\' + subkey, depth + 1)) != ERROR_SUCCESS)
-            break;
-    if (result == ERROR_SUCCESS && NtDeleteKey(handle) != 0)
+    const std::vector<std::wstring> subkeys = subkeysOf(handle);
+    const bool emptied = std::all_of(subkeys.cbegin(), subkeys.cend(), [&](const std::wstring &subkey) {
+        return (result = removeKey(key + L'\\' + subkey, depth + 1)) == ERROR_SUCCESS;
+    });
+    if (emptied && NtDeleteKey(handle) != 0)
         result = ERROR_ACCESS_DENIED;
     RegCloseKey(handle);
     return result;

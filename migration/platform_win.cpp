@@ -448,10 +448,9 @@ bool removePartial(HKEY parent, const QString &name, int depth = 0)
     QStringList subkeys;
     if (!isLink(key.get()) && !readSubkeys(key.get(), &subkeys))
         return false;
-    for (const QString &subkey : qAsConst(subkeys))
-        if (!removePartial(key.get(), subkey, depth + 1))
-            return false;
-    return deleteKey(key.get());
+    return std::all_of(subkeys.cbegin(), subkeys.cend(),
+                       [&](const QString &subkey) { return removePartial(key.get(), subkey, depth + 1); }) &&
+           deleteKey(key.get());
 }
 
 void removeLeftovers(HKEY parent)

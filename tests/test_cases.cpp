@@ -202,7 +202,7 @@ QStringList storeNames(const QString &organization)
         // A store key that is a link is not read: Qt would create the key it leads to.
         names.erase(
             std::remove_if(names.begin(), names.end(),
-                           [&](auto &name) {
+                           [&](const auto &name) {
                                return registryCommand({"is-link", "Software\\" + organization + '\\' + name}) == 0;
                            }),
             names.end());
@@ -444,7 +444,7 @@ private slots:
             compareStore(name, expected.values(name), before, after);
         // A run leaves no folder or key of its own where no store was left.
         for (const QString &organization : organizations)
-            if (!existedBefore[organization] && std::none_of(after.keyBegin(), after.keyEnd(), [&](auto &name) {
+            if (!existedBefore[organization] && std::none_of(after.keyBegin(), after.keyEnd(), [&](const auto &name) {
                     return name.startsWith(organization + '/');
                 }))
                 QVERIFY2(!exists(organization), qPrintable(organization + " was left behind"));
