@@ -1,6 +1,7 @@
 # What `cpack` makes. On Linux a Debian package: the tool, its manual page and the copyright and
-# changelog Debian asks for. On Windows a zip: the tool with the Qt and MinGW libraries it loads,
-# Qt's display-less platform (which decodes pixmap values), and the licences of all it bundles.
+# changelog Debian asks for. On Windows a zip: the tool with the Qt Core and MinGW libraries it
+# loads (it decodes no value, so it needs neither Qt GUI nor a platform plugin), and the licences of
+# all it bundles.
 set(CPACK_PACKAGE_NAME vantorel-settings-migrator)
 set(CPACK_PACKAGE_VENDOR Vantorel)
 set(CPACK_PACKAGE_CONTACT "Vantorel Engineering <engineering@vantorel.example>")
@@ -90,8 +91,7 @@ if(NOT WIN32)
         "its next run. Packages that run it depend on this package.")
 else()
     set(CPACK_GENERATOR ZIP)
-    install(FILES $<TARGET_FILE:${VANTOREL_QT}::Core> $<TARGET_FILE:${VANTOREL_QT}::Gui> ${VANTOREL_MINGW_RUNTIME} DESTINATION bin)
-    install(FILES $<TARGET_FILE:${VANTOREL_QT}::QMinimalIntegrationPlugin> DESTINATION bin/platforms)
+    install(FILES $<TARGET_FILE:${VANTOREL_QT}::Core> ${VANTOREL_MINGW_RUNTIME} DESTINATION bin)
     # Stripping, which cpack asks for, reaches only the programs this project builds: the
     # libraries it copies are stripped here. The unstripped libstdc++ alone is 23.7 MB.
     vantorel_strip_installed("bin/*.dll" --strip-unneeded)

@@ -1,16 +1,25 @@
 // Where stores are registry keys: HKEY_LOCAL_MACHINE\Software\<organisation>\<store>, as Qt keeps
 // system-scope settings on Windows (the native view of a 64-bit process; WOW6432Node is not read).
 //
-// Stores are read through QSettings only to find out whether they hold settings. Everything that
-// is written goes through the registry's own functions, value by value as it is stored: QSettings
-// would read text beginning with "@" as one of its own markers and write it back changed, and it
-// cannot name values called "Default" or "." or holding a backslash.
+// The stores of applications are read and written through the registry's own functions alone, value
+// by value as it is stored, and never through a link: QSettings would read text beginning with "@"
+// as one of its own markers and write it back changed, cannot name values called "Default" or "."
+// or holding a backslash, and opens a key by creating it, following any link on the way. Only this
+// program's own stores (the records, the write probe) are read through QSettings.
+//
+// A new store is written whole under a name of its own, "SettingsMigrator partial <process id>
+// <process start>", each key created with its source's rights, and renamed to the store's name
+// once it is: a run killed meanwhile leaves no part of the store, only that key, which a later
+// run removes. The handles that wrote it keep the access they were created with, so a store whose
+// rights let administrators only read it is still written whole.
 
 #include "migration.h"
 
 #include <QSettings>
 
 #include <windows.h>
+
+#include <winternl.h>
 
 #include <algorithm>
 #include <memory>
@@ -151,12 +160,12 @@ bool readValues(HKEY key, std::vector<Value> *values)
     return false;
 }
 
-// The names of a key's subkeys, whole.
-bool readSubkeys(HKEY key, QStringList *names)
+// The names of a key's subkeys, whole; and how many values it holds, where asked.
+bool readSubkeys(HKEY key, QStringList *names, DWORD *values = nullptr)
 {
     for (int attempt = 0; attempt < readAttempts; ++attempt) {
         DWORD longest = 0;
-        if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr, nullptr, nullptr,
+        if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, values, nullptr, nullptr,
                              nullptr, nullptr) != ERROR_SUCCESS)
             return false;
         names->clear();
@@ -202,9 +211,10 @@ QByteArray securityOf(HKEY key)
 enum class Walk { Read, NotRead };
 
 // Walks a store, `deepestLevel` levels at most, following no link: every key it holds, parents
-// before the keys they hold, with their values and rights where `withValues`. Not read: a key that
-// cannot be opened or read whole, a link, a store deeper than that.
-Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys)
+// before the keys they hold, with their values and rights where `withValues`; otherwise only
+// whether any key holds a value (`holdsValues`), counted, not read. Not read: a key that cannot be
+// opened or read whole, a link, a store deeper than that.
+Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys, bool *holdsValues = nullptr)
 {
     struct Level {
         Key key;
@@ -218,8 +228,11 @@ Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys)
         read.path = path;
         read.parent = parent;
         QStringList subkeys;
-        if (!readSubkeys(key.get(), &subkeys))
+        DWORD values = 0;
+        if (!readSubkeys(key.get(), &subkeys, &values))
             return false;
+        if (holdsValues && values > 0)
+            *holdsValues = true;
         if (withValues) {
             read.security = securityOf(key.get());
             if (read.security.isEmpty() || !readValues(key.get(), &read.values))
@@ -263,7 +276,7 @@ QList<QStringList> &createdKeys()
     return keys;
 }
 
-Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArray &security, bool *created);
+Key openOrCreate(HKEY parent, const QString &name, REGSAM access, bool *created);
 
 // Opens or creates the keys of a path below HKEY_LOCAL_MACHINE but its last, name by name,
 // following no link; takes note of those it creates.
@@ -272,9 +285,8 @@ Key createParents(const QStringList &path)
     Key parent;
     for (int level = 0; level < path.size() - 1; ++level) {
         bool created = false;
-        Key opened =
-            openOrCreate(parent ? parent.get() : HKEY_LOCAL_MACHINE, path.at(level),
-                         KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, QByteArray(), &created);
+        Key opened = openOrCreate(parent ? parent.get() : HKEY_LOCAL_MACHINE, path.at(level),
+                                  KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &created);
         if (!opened)
             return nullptr;
         if (created)
@@ -284,9 +296,9 @@ Key createParents(const QStringList &path)
     return parent;
 }
 
-// Opens a subkey to write into it, as itself, or creates it with the given rights (where not
-// null). A link is never opened for writing.
-Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArray &security, bool *created)
+// Opens a subkey to write into it, as itself, or creates it with the rights its parent hands
+// down. A link is never opened for writing.
+Key openOrCreate(HKEY parent, const QString &name, REGSAM access, bool *created)
 {
     *created = false;
     LONG result = ERROR_SUCCESS;
@@ -295,13 +307,10 @@ Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArr
         return isLink(existing.get()) ? nullptr : std::move(existing);
     if (result != ERROR_FILE_NOT_FOUND)
         return nullptr;
-    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-    QByteArray descriptor = security;
-    attributes.lpSecurityDescriptor = descriptor.isEmpty() ? nullptr : descriptor.data();
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(parent, wide(name), 0, nullptr, 0, access | KEY_QUERY_VALUE | WRITE_DAC | WRITE_OWNER,
-                        descriptor.isEmpty() ? nullptr : &attributes, &key, &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(parent, wide(name), 0, nullptr, 0, access | KEY_QUERY_VALUE, nullptr, &key, &disposition) !=
+        ERROR_SUCCESS)
         return nullptr;
     Key opened(key);
     *created = disposition == REG_CREATED_NEW_KEY;
@@ -311,14 +320,6 @@ Key openOrCreate(HKEY parent, const QString &name, REGSAM access, const QByteArr
         opened = openOwnKey(parent, name, access | KEY_QUERY_VALUE, &result);
         return opened && !isLink(opened.get()) ? std::move(opened) : nullptr;
     }
-    // The rights exactly as the source's: the registry may have added inherited entries to those
-    // given at creation, or ignored them. Where the owner cannot be handed on, the key stays its
-    // creator's, as every key this process creates.
-    if (!descriptor.isEmpty() &&
-        RegSetKeySecurity(opened.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.data()) !=
-            ERROR_SUCCESS &&
-        RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, descriptor.data()) != ERROR_SUCCESS)
-        return nullptr;
     return opened;
 }
 
@@ -346,34 +347,333 @@ bool holdsNothing(HKEY key)
            subkeys == 0 && values == 0;
 }
 
-// Writes the keys of a store read by walkStore into the store `name` below `parent`. A new store
-// takes its source's rights, key by key: where it is created, the key Software would hand read
-// access to every user. An existing store keeps its own, and the keys created in it take theirs
-// from it. A store this made that could not be written whole goes again.
-bool writeKeys(HKEY parent, const QString &name, const std::vector<StoreKey> &keys)
+// A function of ntdll's that works on a key through a handle, where the registry's own functions
+// would open the key again by name, and be refused what its rights do not grant.
+template <typename Function> Function ntdllFunction(const char *name)
 {
-    bool storeCreated = false;
+    return reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+bool deleteKey(HKEY key)
+{
+    using Delete = LONG(NTAPI *)(HANDLE);
+    static const auto ntDeleteKey = ntdllFunction<Delete>("NtDeleteKey");
+    return ntDeleteKey && ntDeleteKey(key) == 0;
+}
+
+bool renameKey(HKEY key, const QString &name)
+{
+    using Rename = LONG(NTAPI *)(HANDLE, UNICODE_STRING *);
+    static const auto ntRenameKey = ntdllFunction<Rename>("NtRenameKey");
+    std::wstring text = name.toStdWString();
+    const auto bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+    UNICODE_STRING string{bytes, bytes, text.data()};
+    return ntRenameKey && ntRenameKey(key, &string) == 0;
+}
+
+// When a process started, as Windows counts time: with its id, it tells a process from a later
+// one given the same id.
+quint64 startOf(HANDLE process)
+{
+    FILETIME started{};
+    FILETIME unused{};
+    if (!GetProcessTimes(process, &started, &unused, &unused, &unused))
+        return 0;
+    return (quint64{started.dwHighDateTime} << 32) | started.dwLowDateTime;
+}
+
+QString partialPrefix()
+{
+    return QStringLiteral("SettingsMigrator partial ");
+}
+
+// The name this process writes a new store under until it is whole.
+QString partialName()
+{
+    return partialPrefix() + QString::number(GetCurrentProcessId()) + QLatin1Char(' ') +
+           QString::number(startOf(GetCurrentProcess()), 16);
+}
+
+// Whether the process that named a partial store is still at work on it.
+bool writerAlive(const QString &name)
+{
+    const QStringList words = name.mid(partialPrefix().size()).split(QLatin1Char(' '));
+    bool number = false;
+    const DWORD id = words.value(0).toULong(&number);
+    const quint64 started = words.value(1).toULongLong(nullptr, 16);
+    if (words.size() != 2 || !number || name == partialName())
+        return false;  // (one this process could not remove)
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;  // someone's, at work
+    DWORD status = 0;
+    const bool alive = GetExitCodeProcess(process, &status) && status == STILL_ACTIVE && startOf(process) == started;
+    CloseHandle(process);
+    return alive;
+}
+
+// Gives a key's owner full access to it and nothing to anyone else: a key the run created keeps
+// its creator as owner, or an owner the run was given, and the owner may always change the rights.
+bool grantOwner(HKEY key)
+{
+    const QByteArray descriptor = securityOf(key);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (descriptor.isEmpty() ||
+        !GetSecurityDescriptorOwner(const_cast<char *>(descriptor.constData()), &owner, &defaulted) || !owner)
+        return false;
+    std::vector<char> acl(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(owner));
+    auto *list = reinterpret_cast<ACL *>(acl.data());
+    SECURITY_DESCRIPTOR granting{};
+    return InitializeAcl(list, static_cast<DWORD>(acl.size()), ACL_REVISION) &&
+           AddAccessAllowedAce(list, ACL_REVISION, KEY_ALL_ACCESS, owner) &&
+           InitializeSecurityDescriptor(&granting, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&granting, TRUE, list, FALSE) &&
+           RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &granting) == ERROR_SUCCESS;
+}
+
+// Removes a partial store left by a run that was killed, whatever rights it was given, key by key.
+bool removePartial(HKEY parent, const QString &name, int depth = 0)
+{
+    const REGSAM access = KEY_READ | DELETE;
+    LONG result = ERROR_SUCCESS;
+    Key key = openOwnKey(parent, name, access, &result);
+    if (result == ERROR_ACCESS_DENIED) {
+        const Key owned = openOwnKey(parent, name, READ_CONTROL | WRITE_DAC, &result);
+        if (owned && grantOwner(owned.get()))
+            key = openOwnKey(parent, name, access, &result);
+    }
+    if (!key || depth > deepestLevel)
+        return result == ERROR_FILE_NOT_FOUND;
+    QStringList subkeys;
+    if (!isLink(key.get()) && !readSubkeys(key.get(), &subkeys))
+        return false;
+    return std::all_of(subkeys.cbegin(), subkeys.cend(),
+                       [&](const QString &subkey) { return removePartial(key.get(), subkey, depth + 1); }) &&
+           deleteKey(key.get());
+}
+
+void removeLeftovers(HKEY parent)
+{
+    QStringList names;
+    if (!readSubkeys(parent, &names))
+        return;
+    for (const QString &name : qAsConst(names))
+        if (name.startsWith(partialPrefix()) && !writerAlive(name))
+            removePartial(parent, name);
+}
+
+// Creates a key with the given rights, exactly (the registry may add inherited entries to those
+// given at creation, or ignore them), with every access to it; null where it exists already.
+// Where the owner cannot be handed on, the key stays its creator's, as every key this process
+// creates.
+Key createKey(HKEY parent, const QString &name, const QByteArray &security)
+{
+    QByteArray descriptor = security;
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.data(), FALSE};
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LONG result = RegCreateKeyExW(parent, wide(name), 0, nullptr, 0, KEY_ALL_ACCESS, &attributes, &key, &disposition);
+    if (result == ERROR_INVALID_OWNER)  // an owner this process may not hand on: set below, without it
+        result = RegCreateKeyExW(parent, wide(name), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    if (result != ERROR_SUCCESS)
+        return nullptr;
+    Key created(key);
+    if (disposition != REG_CREATED_NEW_KEY)
+        return nullptr;
+    if (RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.data()) !=
+            ERROR_SUCCESS &&
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data()) != ERROR_SUCCESS) {
+        deleteKey(key);
+        return nullptr;
+    }
+    return created;
+}
+
+enum class NewStore { Written, NotWritten, Taken };
+
+// Writes the keys of a store read by walkStore as the new store `name` below `parent`: every key
+// with its source's owner and DACL, rather than what HKEY_LOCAL_MACHINE\Software hands down to new
+// keys (read access for every user). An empty key of that name (`replacingEmpty`) goes once the
+// store is whole, and the store takes its place. Taken: another writer made the store meanwhile.
+NewStore writeNewStore(HKEY parent, const QString &name, const std::vector<StoreKey> &keys, bool replacingEmpty)
+{
+    removeLeftovers(parent);
     std::vector<Key> written;
     written.reserve(keys.size());
+    const auto removeWritten = [&](NewStore outcome) {
+        for (auto key = written.rbegin(); key != written.rend(); ++key)  // innermost first
+            deleteKey(key->get());
+        return outcome;
+    };
     for (const StoreKey &key : keys) {
-        bool created = false;
         HKEY into = key.parent < 0 ? parent : written.at(static_cast<std::size_t>(key.parent)).get();
-        const QString keyName = key.parent < 0 ? name : key.path.mid(key.path.lastIndexOf(QLatin1Char('\\')) + 1);
-        Key opened = openOrCreate(into, keyName, KEY_READ | KEY_WRITE,
-                                  storeCreated || key.parent < 0 ? key.security : QByteArray(), &created);
-        storeCreated = storeCreated || (key.parent < 0 && created);
-        const bool whole = opened && std::all_of(key.values.cbegin(), key.values.cend(),
-                                                 [&](const Value &value) { return writeValue(opened.get(), value); });
-        if (!whole) {
-            written.clear();
-            if (storeCreated)
-                RegDeleteTreeW(parent, wide(name));
-            return false;
+        const QString keyName =
+            key.parent < 0 ? partialName() : key.path.mid(key.path.lastIndexOf(QLatin1Char('\\')) + 1);
+        Key created = createKey(into, keyName, key.security);
+        if (!created)
+            return removeWritten(NewStore::NotWritten);
+        written.push_back(std::move(created));
+        if (!std::all_of(key.values.cbegin(), key.values.cend(),
+                         [&](const Value &value) { return writeValue(written.back().get(), value); }))
+            return removeWritten(NewStore::NotWritten);
+    }
+    if (replacingEmpty) {
+        // (A value written into it since it was found empty stops it from going.)
+        LONG result = ERROR_SUCCESS;
+        const Key empty = openOwnKey(parent, name, KEY_READ | DELETE, &result);
+        if (empty && (isLink(empty.get()) || !holdsNothing(empty.get()) || !deleteKey(empty.get())))
+            return removeWritten(NewStore::NotWritten);
+    }
+    if (renameKey(written.front().get(), name))
+        return NewStore::Written;
+    LONG result = ERROR_SUCCESS;
+    return removeWritten(openOwnKey(parent, name, KEY_QUERY_VALUE, &result) ? NewStore::Taken : NewStore::NotWritten);
+}
+
+// The value of that name as a key holds it now, if it holds one (`holds`). False where it cannot
+// be read.
+bool readValue(HKEY key, const Value &named, Value *value, bool *holds)
+{
+    for (int attempt = 0; attempt < readAttempts; ++attempt) {
+        DWORD size = 0;
+        LONG result = RegQueryValueExW(key, named.name.data(), nullptr, &value->type, nullptr, &size);
+        *holds = result != ERROR_FILE_NOT_FOUND;
+        if (result != ERROR_SUCCESS)
+            return !*holds;
+        value->data.resize(static_cast<int>(size));
+        result = RegQueryValueExW(key, named.name.data(), nullptr, &value->type,
+                                  reinterpret_cast<BYTE *>(value->data.data()), &size);
+        if (result == ERROR_SUCCESS) {
+            value->name = named.name;
+            value->data.resize(static_cast<int>(size));
+            return true;
         }
-        written.push_back(std::move(opened));
+        if (result != ERROR_MORE_DATA)  // (else larger meanwhile)
+            return false;
+    }
+    return false;
+}
+
+// Writes the values of the keys read by walkStore over those of the existing store `name` below
+// `parent`: each replaces the value of the same name, the store's other values stay, and keys it
+// lacks are created in it, taking their rights from it. Every key to be written is opened for
+// what will be done to it before the first value is written, and a write that fails puts back
+// what the others replaced: a store not written is left as it was.
+bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey> &keys)
+{
+    std::vector<std::vector<std::size_t>> children(keys.size());
+    for (std::size_t index = 1; index < keys.size(); ++index)
+        children.at(static_cast<std::size_t>(keys.at(index).parent)).push_back(index);
+    const auto lastName = [&](std::size_t index) {
+        const QString &path = keys.at(index).path;
+        return index == 0 ? name : path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
+    };
+    // Opened, each with the access it needs; null where it is to be created.
+    std::vector<Key> opened;
+    opened.reserve(keys.size());
+    for (std::size_t index = 0; index < keys.size(); ++index) {
+        const HKEY into = index == 0 ? parent : opened.at(static_cast<std::size_t>(keys.at(index).parent)).get();
+        if (!into) {
+            opened.emplace_back();
+            continue;
+        }
+        REGSAM access = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | (keys.at(index).values.empty() ? 0 : KEY_SET_VALUE);
+        LONG result = ERROR_SUCCESS;
+        Key key = openOwnKey(into, lastName(index), access, &result);
+        if (!key && result == ERROR_FILE_NOT_FOUND && index > 0) {
+            opened.emplace_back();
+            continue;
+        }
+        QStringList subkeys;
+        if (!key || isLink(key.get()) || !readSubkeys(key.get(), &subkeys))
+            return false;
+        const std::vector<std::size_t> &within = children.at(index);
+        if (std::any_of(within.cbegin(), within.cend(),
+                        [&](std::size_t child) { return !subkeys.contains(lastName(child), Qt::CaseInsensitive); })) {
+            key = openOwnKey(into, lastName(index), access | KEY_CREATE_SUB_KEY, &result);
+            if (!key || isLink(key.get()))
+                return false;
+        }
+        opened.push_back(std::move(key));
+    }
+    // Written; on failure, what was replaced is put back, what was added removed.
+    std::vector<std::pair<HKEY, Value>> replaced;
+    std::vector<std::pair<HKEY, const Value *>> added;
+    std::vector<Key> created;
+    const auto putBack = [&] {
+        for (auto value = replaced.crbegin(); value != replaced.crend(); ++value)
+            writeValue(value->first, value->second);
+        for (auto value = added.crbegin(); value != added.crend(); ++value)
+            RegDeleteValueW(value->first, value->second->name.data());
+        for (auto key = created.rbegin(); key != created.rend(); ++key)  // innermost first
+            deleteKey(key->get());
+        return false;
+    };
+    std::vector<HKEY> handles(keys.size(), nullptr);
+    for (std::size_t index = 0; index < keys.size(); ++index) {
+        handles.at(index) = opened.at(index).get();
+        if (!handles.at(index)) {
+            HKEY key = nullptr;
+            DWORD disposition = 0;
+            if (RegCreateKeyExW(handles.at(static_cast<std::size_t>(keys.at(index).parent)), wide(lastName(index)), 0,
+                                nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+                return putBack();
+            if (disposition != REG_CREATED_NEW_KEY) {  // made meanwhile, perhaps as a link it followed
+                RegCloseKey(key);
+                return putBack();
+            }
+            created.emplace_back(key);
+            handles.at(index) = key;
+        }
+        for (const Value &value : keys.at(index).values) {
+            Value held;
+            bool holds = false;
+            if (opened.at(index) && !readValue(handles.at(index), value, &held, &holds))
+                return putBack();
+            if (holds && held.type == value.type && held.data == value.data)
+                continue;  // (as a run cut short left it)
+            if (holds)
+                replaced.emplace_back(handles.at(index), std::move(held));
+            else
+                added.emplace_back(handles.at(index), &value);
+            if (!writeValue(handles.at(index), value))
+                return putBack();
+        }
     }
     return true;
 }
+
+// Why a store could not be read or written, in plain words, for the line after the error line.
+// Returns `result`, for the caller to hand on.
+template <typename Result> Result failed(QString *cause, const QString &why, Result result)
+{
+    if (cause && cause->isEmpty())
+        *cause = why;
+    return result;
+}
+
+// The system's own text for a registry error code, without its closing full stop.
+QString systemError(LONG code)
+{
+    wchar_t *text = nullptr;
+    const DWORD size = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                          FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&text), 0,
+                                      nullptr);
+    QString message = size ? QString::fromWCharArray(text, static_cast<int>(size)).trimmed() : QString();
+    LocalFree(text);
+    if (message.endsWith(QLatin1Char('.')))
+        message.chop(1);
+    return message.isEmpty() ? QStringLiteral("registry error %1").arg(code) : message;
+}
+
+const QString linkCause = QStringLiteral("a registry link, never followed");
+const QString unreadableCause =
+    QStringLiteral("it is, or holds, a registry link, a key this process may not read, or more than 64 levels of "
+                   "subkeys");
+const QString unwritableCause =
+    QStringLiteral("a key of it could not be created or written (no write access?); what was written is put back");
 
 }  // namespace
 
@@ -386,37 +686,46 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     switch (openPath(path, KEY_READ, &store)) {
     case Found::Absent:
         return StoreState::Absent;
-    case Found::Link:
-        return StoreState::Linked;
+    case Found::Link:  // never opened through: QSettings would create where it leads, or walk a loop
     case Found::Unreadable:
         return StoreState::Unsafe;
     case Found::Key:
         break;
     }
-    // QSettings would follow a link inside the store out of it, and round a loop for ever.
+    // Nor is a link inside the store ever followed out of it.
     std::vector<StoreKey> keys;
     return walkStore(std::move(store), false, &keys) == Walk::Read ? StoreState::Present : StoreState::Unsafe;
 }
 
-StoreContent storeContent(const QString &organization, const QString &applicationName)
+StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause)
 {
-    switch (storeState(organization, applicationName)) {
-    case StoreState::Absent:
+    const QStringList path = storePath(organization, applicationName);
+    if (path.isEmpty())
         return StoreContent::NoKeys;
-    case StoreState::Unsafe:
-        return StoreContent::NotRead;
-    case StoreState::Present:
-    case StoreState::Linked:
+    Key store;
+    switch (openPath(path, KEY_READ, &store)) {
+    case Found::Absent:
+        return StoreContent::NoKeys;
+    case Found::Link:
+        return failed(cause, linkCause, StoreContent::NotRead);
+    case Found::Unreadable:
+        return failed(cause, unreadableCause, StoreContent::NotRead);
+    case Found::Key:
         break;
     }
-    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
-    if (!store->allKeys().isEmpty())
-        return StoreContent::Keys;
-    return store->status() == QSettings::NoError ? StoreContent::NoKeys : StoreContent::NotRead;
+    // Every key is looked at even after one holds a value, since a link or a key that cannot be
+    // read anywhere in the store leaves the whole store unread; values are counted, never read,
+    // the unnamed one too, as QSettings counts it (".").
+    bool holdsValues = false;
+    std::vector<StoreKey> keys;
+    if (walkStore(std::move(store), false, &keys, &holdsValues) != Walk::Read)
+        return failed(cause, unreadableCause, StoreContent::NotRead);
+    return holdsValues ? StoreContent::Keys : StoreContent::NoKeys;
 }
 
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
+    // Used for this program's own stores alone, which openStore has found to be keys of their own.
     // Qt reads the registry value by value as it is asked, never from a copy of its own. Without
     // an organisation it reads and writes nothing.
     if (organization.isEmpty())
@@ -434,15 +743,18 @@ bool listStores(const QString &organization, const QString &applicationName, QSt
     // what comes before the last one. Key names are listed as the registry has them: QSettings
     // would list a name holding "/" with "\\".
     const QString prefix = applicationName.left(applicationName.lastIndexOf(QLatin1Char('\\')) + 1);
-    const QString folder = QStringLiteral("Software\\") + organization +
-                           (prefix.isEmpty() ? QString() : QLatin1Char('\\') + prefix.chopped(1));
-    HKEY key = nullptr;
-    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(folder), 0, KEY_READ, &key);
-    if (opened == ERROR_FILE_NOT_FOUND)
-        return true;  // no store at all
-    if (opened != ERROR_SUCCESS)
+    QStringList folder = storePath(organization, prefix + QLatin1Char('x'));
+    folder.removeLast();
+    Key listed;
+    switch (openPath(folder, KEY_READ, &listed)) {
+    case Found::Absent:
+    case Found::Link:  // no store is read through a link
+        return true;
+    case Found::Unreadable:
         return false;  // every candidate is probed
-    const Key listed(key);
+    case Found::Key:
+        break;
+    }
     QStringList names;
     if (!readSubkeys(listed.get(), &names))
         return false;
@@ -456,37 +768,69 @@ Qt::CaseSensitivity storeNameCase()
     return Qt::CaseInsensitive;
 }
 
-Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName)
+Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
+                   QString *cause)
 {
     const QStringList from = storePath(organization, fromApplicationName);
     const QStringList to = storePath(organization, toApplicationName);
-    if (from.isEmpty())
-        return Carried::NotWritten;  // Qt keeps no stores without an organisation
+    if (from.isEmpty())  // Qt keeps no stores without an organisation
+        return failed(cause, QStringLiteral("Qt keeps no store in the registry without an organisation"),
+                      Carried::NotWritten);
     // The whole source is read before anything is written.
     Key source;
     std::vector<StoreKey> keys;
     if (openPath(from, KEY_READ, &source) != Found::Key || walkStore(std::move(source), true, &keys) != Walk::Read)
-        return Carried::NotRead;
-    const StoreState destination = storeState(organization, toApplicationName);
-    const Key parent =
-        destination == StoreState::Absent || destination == StoreState::Present ? createParents(to) : nullptr;
-    return parent && writeKeys(parent.get(), to.last(), keys) ? Carried::Copied : Carried::NotWritten;
+        return failed(cause, unreadableCause, Carried::NotRead);
+    // A store that holds no value and no subkey counts as new (an empty key a QSettings object
+    // made): it gets its source's rights. Another writer may make the store while it is written.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const StoreState destination = storeState(organization, toApplicationName);
+        const Key parent =
+            destination == StoreState::Absent || destination == StoreState::Present ? createParents(to) : nullptr;
+        if (!parent)
+            return failed(cause,
+                          destination == StoreState::Absent || destination == StoreState::Present
+                              ? QStringLiteral("its organisation's key cannot be created or opened for writing")
+                              : QStringLiteral("a registry link, or a key this process may not read, stands in its "
+                                               "place"),
+                          Carried::NotWritten);
+        LONG result = ERROR_SUCCESS;
+        const Key existing = openOwnKey(parent.get(), to.last(), KEY_QUERY_VALUE, &result);
+        if (!existing && result != ERROR_FILE_NOT_FOUND)
+            return failed(cause, systemError(result), Carried::NotWritten);
+        if (existing && !holdsNothing(existing.get()))
+            return mergeIntoStore(parent.get(), to.last(), keys) ? Carried::Copied
+                                                                 : failed(cause, unwritableCause, Carried::NotWritten);
+        switch (writeNewStore(parent.get(), to.last(), keys, existing != nullptr)) {
+        case NewStore::Written:
+            return Carried::Copied;
+        case NewStore::NotWritten:
+            return failed(cause, unwritableCause, Carried::NotWritten);
+        case NewStore::Taken:
+            break;
+        }
+    }
+    return failed(cause, QStringLiteral("another writer made and removed it while it was written"), Carried::NotWritten);
 }
 
-bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts)
+bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
+                  QString *cause)
 {
     const QStringList path = storePath(organization, applicationName);
     const StoreState state = storeState(organization, applicationName);
-    if (path.isEmpty() || (state != StoreState::Absent && state != StoreState::Present))
-        return false;
+    if (path.isEmpty())
+        return failed(cause, QStringLiteral("Qt keeps no store in the registry without an organisation"), false);
+    if (state != StoreState::Absent && state != StoreState::Present)
+        return failed(cause, QStringLiteral("a registry link, or a key this process may not read, stands in its place"),
+                      false);
     const Key parent = createParents(path);
     bool created = false;
-    const Key store =
-        parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, QByteArray(), &created) : nullptr;
+    const Key store = parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, &created) : nullptr;
     std::vector<Value> before;
     QStringList subkeys;
     if (!store || !readValues(store.get(), &before) || !readSubkeys(store.get(), &subkeys))
-        return false;
+        return failed(cause, QStringLiteral("its key cannot be created or opened for writing (no write access?)"),
+                      false);
     // Each text is one value, written whole or not at all; then the store holds nothing else.
     bool written = true;
     for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
@@ -507,7 +851,7 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
     // The store holds no link (its state says so): its subkeys go whole.
     for (const QString &subkey : subkeys)
         written = written && RegDeleteTreeW(store.get(), wide(subkey)) == ERROR_SUCCESS;
-    return written;
+    return written || failed(cause, QStringLiteral("a value of it could not be written or removed"), false);
 }
 
 bool storeWritable(const QString &organization, const QString &applicationName)

@@ -1,7 +1,8 @@
 // The registry commands of a case's setup and check lines, on keys below HKEY_LOCAL_MACHINE, for
 // what `reg` cannot do: `sddl <key> <SDDL>` sets a key's owner and DACL; `same-sddl <key> <key>`
-// succeeds when both keys have the same; `link <key> <target>` makes a registry link; `delete <key>`
-// removes a key and all below it whatever their rights, links without what they lead to.
+// succeeds when both keys have the same; `link <key> <target>` makes a registry link, `is-link
+// <key>` succeeds when the key is one, `absent <key>` when there is none; `delete <key>` removes a
+// key and all below it whatever their rights, links without what they lead to.
 
 #include <QStringList>
 
@@ -122,5 +123,18 @@ long registryCommand(const QStringList &words)
         return !sddlOf(arguments[1]).empty() && sddlOf(arguments[1]) == sddlOf(arguments[2]) ? 0 : 1;
     if (arguments.size() == 3 && arguments[0] == L"link")
         return makeLink(arguments[1], arguments[2]);
+    if (arguments.size() == 2 && (arguments[0] == L"is-link" || arguments[0] == L"absent")) {
+        HKEY handle = nullptr;
+        DWORD type = REG_NONE;
+        LONG result =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, arguments[1].c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &handle);
+        if (arguments[0] == L"absent")
+            return result == ERROR_FILE_NOT_FOUND ? 0 : 1;
+        if (result == ERROR_SUCCESS) {
+            result = RegQueryValueExW(handle, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+            RegCloseKey(handle);
+        }
+        return result == ERROR_SUCCESS && type == REG_LINK ? 0 : 1;
+    }
     return arguments.size() == 2 && arguments[0] == L"delete" ? removeKey(arguments[1]) : -1;
 }

@@ -24,6 +24,10 @@ private slots:
         QVERIFY(sandbox.isValid());
         qputenv("XDG_CONFIG_DIRS", QFile::encodeName(sandbox.filePath(QStringLiteral("system"))));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.filePath(QStringLiteral("user"))));
+#ifdef Q_OS_WIN
+        // The registry is the one the cases used: without what the last of them left.
+        QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Vantorel"), QSettings::NativeFormat).clear();
+#endif
     }
 
     void copyRefusedWhenTheFirstGroupHasSettings()
