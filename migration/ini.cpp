@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <string>
+#include <initializer_list>
 #include <vector>
 
 namespace {
@@ -30,12 +30,27 @@ struct Tail {
     char escapedBreak = 0;   // the line ends with a line break a backslash escapes: the next break would pair with it
 };
 
+// FNV-1a over UTF-16 units: a key's hash goes on from its group path's, hashed once for all its keys.
+constexpr uint unhashed = 2166136261U;
+uint hashOn(uint hash, char16_t unit)
+{
+    return (hash ^ unit) * 16777619U;
+}
+
+// The hash that picks a table's slot: FNV's low bits depend on the last units alone.
+uint mixed(uint hash)
+{
+    hash ^= hash >> 16;
+    hash *= 0x85ebca6bU;
+    return hash ^ (hash >> 13);
+}
+
 // A key or group path as one Qt names it: a stretch of Parsed::names. A text of many thousand keys
 // keeps them all in one buffer rather than in a string each, which would cost an allocation apiece.
 struct Name {
     int at = 0;
     int size = 0;
-    uint hash = 0;
+    uint hash = unhashed;  // of its text (before mixed())
 };
 
 struct Line {
@@ -55,44 +70,53 @@ struct Section {
     int last;  // index of its last key line, -1 if none
 };
 
-uint hashOf(QStringView text)
-{
-    uint hash = 2166136261U;  // FNV-1a, over UTF-16 units
-    for (const QChar c : text)
-        hash = (hash ^ c.unicode()) * 16777619U;
-    hash ^= hash >> 16;  // (its low bits, which pick a table's slot, depend on the last units alone)
-    hash *= 0x85ebca6bU;
-    return hash ^ (hash >> 13);
-}
-
 struct Parsed {
     std::vector<Section> sections;
     std::vector<Line> lines;  // the key lines
-    std::u16string names;     // the text of every Name
-    bool malformed = false;   // a line QSettings reports as a format error
-    bool bom = false;         // a UTF-8 byte order mark: Qt 5 then reads every value of the text as UTF-8
-    bool agree = true;        // Qt 5 and Qt 6 read every key and group alike
-    int endLine = -2;         // the line that runs to the text's end: a key line, -1 another, -2 none
+    // The text of every Name, in its first `used` characters; the rest is room for more, left
+    // unwritten (QString::resize() does not fill it: pages not touched are not paid for).
+    QString names;
+    int used = 0;
+    bool malformed = false;  // a line QSettings reports as a format error
+    bool bom = false;        // a UTF-8 byte order mark: Qt 5 then reads every value of the text as UTF-8
+    bool agree = true;       // Qt 5 and Qt 6 read every key and group alike
+    int endLine = -2;        // the line that runs to the text's end: a key line, -1 another, -2 none
     Tail endTail;
     QByteArray lineBreak = "\n";  // the first the text uses
 
-    QStringView text(const Name &name) const { return {names.data() + name.at, name.size}; }
+    QStringView text(const Name &name) const { return {names.constData() + name.at, name.size}; }
     QStringView key(int line, int reader) const { return text(lines.at(line).key[reader]); }
     QStringView path(int section, int reader) const { return text(sections.at(section).path[reader]); }
 
-    // A Name is built by appending its parts to `names`, then taking what was appended since `from`.
-    void append(const Name &earlier) { names.append(names, earlier.at, earlier.size); }
-    void append(QStringView part) { names.append(reinterpret_cast<const char16_t *>(part.utf16()), part.size()); }
-    void appendLatin1(const char *from, const char *to)
+    // A new Name: `prefix` (a Name of this text; none for a group path), then the bytes [from, to)
+    // as Latin-1, then the `rest`.
+    Name name(const Name &prefix, const char *from, const char *to, std::initializer_list<QStringView> rest = {})
     {
-        const size_t at = names.size();
-        names.resize(at + static_cast<size_t>(to - from));
-        std::transform(from, to, &names[at], [](char c) { return static_cast<unsigned char>(c); });
+        auto size = static_cast<int>(prefix.size + (to - from));
+        for (const QStringView part : rest)
+            size += static_cast<int>(part.size());
+        if (used + size > names.size())
+            names.resize(2 * (used + size));
+        QChar *const start = names.data();
+        QChar *unit = std::copy_n(start + prefix.at, prefix.size, start + used);
+        uint hash = prefix.hash;
+        for (; from != to; ++from, ++unit) {
+            *unit = QLatin1Char(*from);
+            hash = hashOn(hash, unit->unicode());
+        }
+        for (const QStringView part : rest) {
+            for (const QChar c : part) {
+                *unit++ = c;
+                hash = hashOn(hash, c.unicode());
+            }
+        }
+        const Name name{used, size, hash};
+        used += size;
+        return name;
     }
-    Name appendedSince(int from) const
+    Name name(const Name &prefix, std::initializer_list<QStringView> parts)
     {
-        const Name name{from, static_cast<int>(names.size()) - from, 0};
-        return {name.at, name.size, hashOf(text(name))};
+        return name(prefix, nullptr, nullptr, parts);
     }
 };
 
@@ -135,14 +159,14 @@ private:
     static int capacity(int count)
     {
         int size = 16;
-        while (size < 2 * count)
+        while (size < count + count / 2)  // (linear probing stays short up to two thirds full)
             size *= 2;
         return size;
     }
     template <typename Matches> int find(uint hash, Matches matches) const
     {
         const int mask = static_cast<int>(entries.size()) - 1;
-        for (int i = static_cast<int>(hash & static_cast<uint>(mask));; i = (i + 1) & mask) {
+        for (int i = static_cast<int>(mixed(hash) & static_cast<uint>(mask));; i = (i + 1) & mask) {
             const Slot &slot = entries.at(i);
             if (!slot.used || (slot.hash == hash && matches(slot.value)))
                 return i;
@@ -264,14 +288,22 @@ bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEn
 
 // What to write after a line that ends open before `next` (0: anything) is: its value reads as
 // before ("\ " reads as nothing, and keeps the spaces before it as a backslash at the end did).
-void appendClosing(QByteArray &text, const Tail &tail, char next = 0)
+// (At most two bytes, written at `out`; returns their end.)
+char *writeClosing(char *out, const Tail &tail, char next = 0)
 {
     if (tail.backslash)
-        text += ' ';
+        *out++ = ' ';
     if (tail.quoted)
-        text += '"';
+        *out++ = '"';
     else if (tail.escapedBreak && (next == 0 || next == (tail.escapedBreak == '\n' ? '\r' : '\n')))
-        text += tail.escapedBreak;  // a break after it can no longer pair with it
+        *out++ = tail.escapedBreak;  // a break after it can no longer pair with it
+    return out;
+}
+
+void appendClosing(QByteArray &text, const Tail &tail, char next = 0)
+{
+    std::array<char, 2> closing{};
+    text.append(closing.data(), static_cast<int>(writeClosing(closing.data(), tail, next) - closing.data()));
 }
 
 bool isWhite(QChar c)
@@ -343,10 +375,17 @@ QString unescapedKey(QByteArray bytes, Reader reader)
 }
 
 // Whether both Qt read the bytes as the same name, Latin-1 alike (most keys are).
+constexpr std::array<bool, 256> plainBytes = [] {
+    std::array<bool, 256> plain{};
+    for (char c = ' '; c <= '~'; ++c)
+        plain.at(static_cast<unsigned char>(c)) = c != '%' && c != '\\';
+    return plain;
+}();
+
 bool plain(const char *from, const char *to)
 {
     return from == to || (from[0] != ' ' && to[-1] != ' ' &&
-                          std::all_of(from, to, [](char c) { return c >= ' ' && c <= '~' && c != '%' && c != '\\'; }));
+                          std::all_of(from, to, [](char c) { return plainBytes[static_cast<unsigned char>(c)]; }));
 }
 
 // The name as each Qt reads it; `agree` turns false where they differ.
@@ -370,37 +409,24 @@ std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, i
         ++from;
     while (close > from && isWhite(QLatin1Char(data.at(close - 1))))
         --close;
-    const int begin = static_cast<int>(parsed.names.size());
-    if (plain(data.constData() + from, data.constData() + close) && close - from != 7 && close - from != 8) {
-        parsed.appendLatin1(data.constData() + from, data.constData() + close);
-        parsed.names += u'/';
-        const Name path = parsed.appendedSince(begin);
+    const char *const bytes = data.constData();
+    if (plain(bytes + from, bytes + close) && close - from != 7 && close - from != 8) {
+        const Name path = parsed.name({}, bytes + from, bytes + close, {u"/"});
         return {path, path};
     }
     const QByteArray name = data.mid(from, close - from);
     if (name.compare("general", Qt::CaseInsensitive) == 0) {
-        const Name path = parsed.appendedSince(begin);
+        const Name path = parsed.name({}, nullptr, nullptr);
         return {path, path};
     }
     if (name.compare("%general", Qt::CaseInsensitive) == 0) {
-        parsed.appendLatin1(name.constData() + 1, name.constData() + name.size());
-        parsed.names += u'/';
-        const Name path = parsed.appendedSince(begin);
+        const Name path = parsed.name({}, bytes + from + 1, bytes + close, {u"/"});
         return {path, path};
     }
     const std::array<QString, Readers> names =
         keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), parsed.agree);
-    parsed.append(names[Qt5]);
-    parsed.names += u'/';
-    std::array<Name, Readers> paths;
-    paths[Qt5] = paths[Qt6] = parsed.appendedSince(begin);
-    if (names[Qt6] != names[Qt5]) {
-        const int second = static_cast<int>(parsed.names.size());
-        parsed.append(names[Qt6]);
-        parsed.names += u'/';
-        paths[Qt6] = parsed.appendedSince(second);
-    }
-    return paths;
+    const Name path = parsed.name({}, {names[Qt5], u"/"});
+    return {path, names[Qt6] == names[Qt5] ? path : parsed.name({}, {names[Qt6], u"/"})};
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
@@ -417,10 +443,9 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         const int lines = static_cast<int>(data.size() / 16) + 1;  // (guesses)
         parsed.sections.reserve(lines);
         parsed.lines.reserve(lines);
-        parsed.names.reserve(data.size());
+        parsed.names.resize(static_cast<int>(data.size()));
     }
-    parsed.sections.push_back(
-        {{Name{0, 0, hashOf({})}, Name{0, 0, hashOf({})}}, -1, -1, {}, -1});  // keys before any group header
+    parsed.sections.push_back({{Name(), Name()}, -1, -1, {}, -1});  // keys before any group header
     int lineStart = 0;
     int lineEnd = 0;
     int equalsAt = 0;
@@ -457,24 +482,17 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         while (keyEnd > lineStart && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
             --keyEnd;
         Section &section = parsed.sections.back();
-        const int begin = static_cast<int>(parsed.names.size());
         std::array<Name, Readers> key;
         if (section.path[Qt5].at == section.path[Qt6].at && plain(text + lineStart, text + keyEnd)) {
-            parsed.append(section.path[Qt5]);
-            parsed.appendLatin1(text + lineStart, text + keyEnd);
-            key[Qt5] = key[Qt6] = parsed.appendedSince(begin);
+            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5], text + lineStart, text + keyEnd);
         } else {
             const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
-            parsed.append(section.path[Qt5]);
-            parsed.append(names[Qt5]);
-            key[Qt5] = key[Qt6] = parsed.appendedSince(begin);
-            const int second = static_cast<int>(parsed.names.size());
-            parsed.append(section.path[Qt6]);
-            parsed.append(names[Qt6]);
-            if (parsed.text(key[Qt5]) != QStringView(parsed.names).mid(second))
-                key[Qt6] = parsed.appendedSince(second);
+            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5], {names[Qt5]});
+            const Name second = parsed.name(section.path[Qt6], {names[Qt6]});
+            if (parsed.text(second) != parsed.text(key[Qt5]))
+                key[Qt6] = second;
             else
-                parsed.names.resize(second);
+                parsed.used = second.at;  // (the same as Qt 5's)
         }
         parsed.lines.push_back({lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, tail});
         section.last = static_cast<int>(parsed.lines.size()) - 1;
@@ -651,10 +669,21 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             left[root(parents, i)] = true;  // (Qt 5 reads a value of ASCII alike in either encoding)
     }
     QVector<bool> removed(targetSize, false);
+    // The source's line each reader takes the value of each line's key from, or -1: looked up once
+    // for all rounds.
+    std::array<std::array<QVector<int>, Readers>, 2> values;
+    for (int reader = Qt5; reader < readers; ++reader) {
+        for (const Parsed *text : {&target, &source}) {
+            QVector<int> &lines = values.at(text == &source).at(reader);
+            lines.resize(static_cast<int>(text->lines.size()));
+            for (int i = 0; i < lines.size(); ++i)
+                lines[i] = text == &source && parents.at(i) < 0 ? -1 : sourceValues.at(reader).line(*text, i);
+        }
+    }
     for (bool changed = true; changed;) {
         changed = false;
         const auto carried = [&](int reader, const Parsed &text, int i) {
-            const int line = sourceValues.at(reader).line(text, i);
+            const int line = values.at(&text == &source).at(reader).at(i);
             return line >= 0 && !left.at(root(parents, line)) ? line : -1;
         };
         addedAfter.fill(-1);
@@ -790,23 +819,42 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         appendClosing(result, target.endTail, lineBreak.at(0));
     if (!result.isEmpty() && (endsAdded || !isBreak(result.at(result.size() - 1))))
         result += lineBreak;
+    // They are written into room made for the most they can take: a store of many thousand groups
+    // would otherwise grow the text by as many small appends.
+    const int written = static_cast<int>(result.size());
+    const auto breakSize = static_cast<int>(lineBreak.size());
+    int most = written;
     for (const int first : firstAdded) {
         if (first < 0)
             continue;
-        if (!result.isEmpty())
-            result += lineBreak;
+        const Section &header = source.sections.at(source.lines.at(first).section);
+        most += 3 * breakSize + 9 + header.headerEnd - header.headerStart + 2;  // (9: "[General]")
+        for (int i = first; i >= 0; i = nextAdded.at(i))
+            most += breakSize + source.lines.at(i).end - source.lines.at(i).start + 2;
+    }
+    result.resize(most);
+    char *out = result.data() + written;
+    const auto write = [&out](const char *bytes, int size) { out = std::copy_n(bytes, size, out); };
+    for (const int first : firstAdded) {
+        if (first < 0)
+            continue;
+        if (out != result.constData())
+            write(lineBreak.constData(), breakSize);
         const Section &header = source.sections.at(source.lines.at(first).section);
         if (header.headerStart < 0) {
-            result += "[General]";
+            write("[General]", 9);
         } else {
-            result.append(from.constData() + header.headerStart, header.headerEnd - header.headerStart);
-            appendClosing(result, header.headerTail, lineBreak.at(0));
+            write(from.constData() + header.headerStart, header.headerEnd - header.headerStart);
+            out = writeClosing(out, header.headerTail, lineBreak.at(0));
         }
         for (int i = first; i >= 0; i = nextAdded.at(i)) {
-            result += lineBreak;
-            appendLine(result, i, 0);
+            const Line &line = source.lines.at(i);
+            write(lineBreak.constData(), breakSize);
+            write(from.constData() + line.start, line.end - line.start);
+            out = writeClosing(out, line.tail);
         }
-        result += lineBreak;
+        write(lineBreak.constData(), breakSize);
     }
+    result.resize(static_cast<int>(out - result.constData()));
     return result;
 }
