@@ -17,6 +17,7 @@
 #include <array>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -58,9 +59,36 @@ struct Line {
     int end;
     int equals;                     // its '=': the value follows
     int section;                    // index into Parsed::sections
-    std::array<Name, Readers> key;  // the full key path, as each Qt names it
+    std::array<Name, Readers> key;  // the key, as each Qt names it, after its group's path (and hashed on from it)
     Tail tail;
 };
+
+// A full key path: a group's path and a key within it. The same path can be split differently
+// ("a/" and "b/c", or "a/b/" and "c"): keys are the same where they join to the same text.
+struct Key {
+    QStringView path;
+    QStringView name;
+    QString toString() const { return path.toString().append(name); }
+};
+
+bool operator==(const Key &a, const Key &b)
+{
+    if (a.path.size() + a.name.size() != b.path.size() + b.name.size())
+        return false;
+    if (a.path.size() == b.path.size())
+        return a.path == b.path && a.name == b.name;
+    const Key &shorter = a.path.size() < b.path.size() ? a : b;
+    const Key &longer = &shorter == &a ? b : a;
+    const auto split = shorter.path.size();
+    const auto rest = longer.path.size() - split;
+    return longer.path.left(split) == shorter.path && longer.path.mid(split) == shorter.name.left(rest) &&
+           shorter.name.mid(rest) == longer.name;
+}
+
+bool operator!=(const Key &a, const Key &b)
+{
+    return !(a == b);
+}
 
 struct Section {
     std::array<Name, Readers> path;  // "" for the keys outside any group, else "<group>/"; one Name where both agree
@@ -85,21 +113,23 @@ struct Parsed {
     QByteArray lineBreak = "\n";  // the first the text uses
 
     QStringView text(const Name &name) const { return {names.constData() + name.at, name.size}; }
-    QStringView key(int line, int reader) const { return text(lines.at(line).key[reader]); }
+    Key key(int line, int reader) const
+    {
+        const Line &keyLine = lines.at(line);
+        return {path(keyLine.section, reader), text(keyLine.key[reader])};
+    }
     QStringView path(int section, int reader) const { return text(sections.at(section).path[reader]); }
 
-    // A new Name: `prefix` (a Name of this text; none for a group path), then the bytes [from, to)
-    // as Latin-1, then the `rest`.
-    Name name(const Name &prefix, const char *from, const char *to, std::initializer_list<QStringView> rest = {})
+    // A new Name: the bytes [from, to) as Latin-1, then the `rest`, hashed on from `hash` (its group
+    // path's, for a key).
+    Name name(uint hash, const char *from, const char *to, std::initializer_list<QStringView> rest = {})
     {
-        auto size = static_cast<int>(prefix.size + (to - from));
+        auto size = static_cast<int>(to - from);
         for (const QStringView part : rest)
             size += static_cast<int>(part.size());
         if (used + size > names.size())
             names.resize(2 * (used + size));
-        QChar *const start = names.data();
-        QChar *unit = std::copy_n(start + prefix.at, prefix.size, start + used);
-        uint hash = prefix.hash;
+        QChar *unit = names.data() + used;
         for (; from != to; ++from, ++unit) {
             *unit = QLatin1Char(*from);
             hash = hashOn(hash, unit->unicode());
@@ -114,10 +144,7 @@ struct Parsed {
         used += size;
         return name;
     }
-    Name name(const Name &prefix, std::initializer_list<QStringView> parts)
-    {
-        return name(prefix, nullptr, nullptr, parts);
-    }
+    Name name(uint hash, std::initializer_list<QStringView> parts) { return name(hash, nullptr, nullptr, parts); }
 };
 
 // Values indexed by the hash of a name kept elsewhere: an open-addressing table, which a store of
@@ -131,30 +158,30 @@ public:
     template <typename Matches> int value(uint hash, Matches matches) const
     {
         const Slot &slot = entries.at(find(hash, matches));
-        return slot.used ? slot.value : -1;
+        return slot.value != unused ? slot.value : -1;
     }
     // The value under the name, made `value` where the name has none yet.
     template <typename Matches> int &insert(uint hash, Matches matches, int value)
     {
         Slot *slot = entries.data() + find(hash, matches);
-        if (!slot->used)
-            *slot = {hash, value, true};
+        if (slot->value == unused)
+            *slot = {hash, value};
         return slot->value;
     }
     QVector<int> values() const
     {
         QVector<int> found;
         for (const Slot &slot : entries)
-            if (slot.used)
+            if (slot.value != unused)
                 found.append(slot.value);
         return found;
     }
 
 private:
+    static constexpr int unused = std::numeric_limits<int>::min();  // (no value stored is)
     struct Slot {
         uint hash = 0;
-        int value = -1;
-        bool used = false;
+        int value = unused;
     };
     static int capacity(int count)
     {
@@ -168,7 +195,7 @@ private:
         const int mask = static_cast<int>(entries.size()) - 1;
         for (int i = static_cast<int>(mixed(hash) & static_cast<uint>(mask));; i = (i + 1) & mask) {
             const Slot &slot = entries.at(i);
-            if (!slot.used || (slot.hash == hash && matches(slot.value)))
+            if (slot.value == unused || (slot.hash == hash && matches(slot.value)))
                 return i;
         }
     }
@@ -187,14 +214,15 @@ public:
     // The line with the key line `line` of `text` names, or -1.
     int line(const Parsed &text, int line) const
     {
-        const QStringView key = text.key(line, reader);
-        return table.value(text.lines.at(line).key[reader].hash,
-                           [&](int found) { return parsed->key(found, reader) == key; });
+        const Key key = text.key(line, reader);
+        return table.value(text.lines.at(line).key[reader].hash, [&](int found) {
+            return (&text == parsed && found == line) || parsed->key(found, reader) == key;
+        });
     }
     // The line under the key of this text's line `line`, made `line` where the key has none yet.
     int &insert(int line)
     {
-        const QStringView key = parsed->key(line, reader);
+        const Key key = parsed->key(line, reader);
         return table.insert(
             parsed->lines.at(line).key[reader].hash, [&](int found) { return parsed->key(found, reader) == key; },
             line);
@@ -411,22 +439,22 @@ std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, i
         --close;
     const char *const bytes = data.constData();
     if (plain(bytes + from, bytes + close) && close - from != 7 && close - from != 8) {
-        const Name path = parsed.name({}, bytes + from, bytes + close, {u"/"});
+        const Name path = parsed.name(unhashed, bytes + from, bytes + close, {u"/"});
         return {path, path};
     }
     const QByteArray name = data.mid(from, close - from);
     if (name.compare("general", Qt::CaseInsensitive) == 0) {
-        const Name path = parsed.name({}, nullptr, nullptr);
+        const Name path = parsed.name(unhashed, nullptr, nullptr);
         return {path, path};
     }
     if (name.compare("%general", Qt::CaseInsensitive) == 0) {
-        const Name path = parsed.name({}, bytes + from + 1, bytes + close, {u"/"});
+        const Name path = parsed.name(unhashed, bytes + from + 1, bytes + close, {u"/"});
         return {path, path};
     }
     const std::array<QString, Readers> names =
         keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), parsed.agree);
-    const Name path = parsed.name({}, {names[Qt5], u"/"});
-    return {path, names[Qt6] == names[Qt5] ? path : parsed.name({}, {names[Qt6], u"/"})};
+    const Name path = parsed.name(unhashed, {names[Qt5], u"/"});
+    return {path, names[Qt6] == names[Qt5] ? path : parsed.name(unhashed, {names[Qt6], u"/"})};
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
@@ -484,12 +512,13 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         Section &section = parsed.sections.back();
         std::array<Name, Readers> key;
         if (section.path[Qt5].at == section.path[Qt6].at && plain(text + lineStart, text + keyEnd)) {
-            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5], text + lineStart, text + keyEnd);
+            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5].hash, text + lineStart, text + keyEnd);
         } else {
             const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
-            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5], {names[Qt5]});
-            const Name second = parsed.name(section.path[Qt6], {names[Qt6]});
-            if (parsed.text(second) != parsed.text(key[Qt5]))
+            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5].hash, {names[Qt5]});
+            const Name second = parsed.name(section.path[Qt6].hash, {names[Qt6]});
+            if (Key{parsed.text(section.path[Qt6]), parsed.text(second)} !=
+                Key{parsed.text(section.path[Qt5]), parsed.text(key[Qt5])})
                 key[Qt6] = second;
             else
                 parsed.used = second.at;  // (the same as Qt 5's)
