@@ -98,6 +98,20 @@ struct Section {
     int last;  // index of its last key line, -1 if none
 };
 
+// Whether both Qt read the bytes as the same name, Latin-1 alike (most keys are).
+constexpr std::array<bool, 256> plainBytes = [] {
+    std::array<bool, 256> plain{};
+    for (char c = ' '; c <= '~'; ++c)
+        plain.at(static_cast<unsigned char>(c)) = c != '%' && c != '\\';
+    return plain;
+}();
+
+bool plain(const char *from, const char *to)
+{
+    return from == to || (from[0] != ' ' && to[-1] != ' ' &&
+                          std::all_of(from, to, [](char c) { return plainBytes[static_cast<unsigned char>(c)]; }));
+}
+
 struct Parsed {
     std::vector<Section> sections;
     std::vector<Line> lines;  // the key lines
@@ -145,6 +159,33 @@ struct Parsed {
         return name;
     }
     Name name(uint hash, std::initializer_list<QStringView> parts) { return name(hash, nullptr, nullptr, parts); }
+    // As name(), for bytes both Qt read alike (see plain()), in one pass over them; for others,
+    // nothing is added and the Name's size is -1.
+    Name plainName(uint hash, const char *from, const char *to, QStringView suffix = {})
+    {
+        const Name none{0, -1, 0};
+        if (from != to && (from[0] == ' ' || to[-1] == ' '))
+            return none;
+        const auto size = static_cast<int>((to - from) + suffix.size());
+        if (used + size > names.size())
+            names.resize(2 * (used + size));
+        QChar *unit = names.data() + used;
+        bool plain = true;
+        for (; from != to; ++from, ++unit) {
+            plain &= plainBytes[static_cast<unsigned char>(*from)];
+            *unit = QLatin1Char(*from);
+            hash = hashOn(hash, unit->unicode());
+        }
+        if (!plain)
+            return none;
+        for (const QChar c : suffix) {
+            *unit++ = c;
+            hash = hashOn(hash, c.unicode());
+        }
+        const Name name{used, size, hash};
+        used += size;
+        return name;
+    }
 };
 
 // Values indexed by the hash of a name kept elsewhere: an open-addressing table, which a store of
@@ -164,13 +205,16 @@ public:
     template <typename Matches> int &insert(uint hash, Matches matches, int value)
     {
         Slot *slot = entries.data() + find(hash, matches);
-        if (slot->value == unused)
+        if (slot->value == unused) {
             *slot = {hash, value};
+            ++count;
+        }
         return slot->value;
     }
     QVector<int> values() const
     {
         QVector<int> found;
+        found.reserve(count);
         for (const Slot &slot : entries)
             if (slot.value != unused)
                 found.append(slot.value);
@@ -200,6 +244,7 @@ private:
         }
     }
     QVector<Slot> entries;
+    int count = 0;  // of the values stored
 };
 
 // The key lines of a text by the key one reader names.
@@ -212,20 +257,19 @@ public:
     {
     }
     // The line with the key line `line` of `text` names, or -1.
+    // (Keys are compared only where their hashes are the same: most lookups find none such.)
     int line(const Parsed &text, int line) const
     {
-        const Key key = text.key(line, reader);
         return table.value(text.lines.at(line).key[reader].hash, [&](int found) {
-            return (&text == parsed && found == line) || parsed->key(found, reader) == key;
+            return (&text == parsed && found == line) || parsed->key(found, reader) == text.key(line, reader);
         });
     }
     // The line under the key of this text's line `line`, made `line` where the key has none yet.
     int &insert(int line)
     {
-        const Key key = parsed->key(line, reader);
         return table.insert(
-            parsed->lines.at(line).key[reader].hash, [&](int found) { return parsed->key(found, reader) == key; },
-            line);
+            parsed->lines.at(line).key[reader].hash,
+            [&](int found) { return parsed->key(found, reader) == parsed->key(line, reader); }, line);
     }
     QVector<int> lines() const { return table.values(); }
 
@@ -268,11 +312,14 @@ bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEn
     lineStart = position;
     while (lineStart < size && isSpace(data.at(lineStart)))
         ++lineStart;
+    const char *const end = text + size;
     int i = lineStart;
     while (i < size) {
+        i = static_cast<int>(
+            std::find_if(text + i, end, [](char c) { return specials[static_cast<unsigned char>(c)]; }) - text);
+        if (i == size)
+            break;
         const char c = text[i++];
-        if (!specials[static_cast<unsigned char>(c)])
-            continue;
         if (c == '=') {
             if (!inQuotes && equalsAt == -1)
                 equalsAt = i - 1;
@@ -402,20 +449,6 @@ QString unescapedKey(QByteArray bytes, Reader reader)
     return result;
 }
 
-// Whether both Qt read the bytes as the same name, Latin-1 alike (most keys are).
-constexpr std::array<bool, 256> plainBytes = [] {
-    std::array<bool, 256> plain{};
-    for (char c = ' '; c <= '~'; ++c)
-        plain.at(static_cast<unsigned char>(c)) = c != '%' && c != '\\';
-    return plain;
-}();
-
-bool plain(const char *from, const char *to)
-{
-    return from == to || (from[0] != ' ' && to[-1] != ' ' &&
-                          std::all_of(from, to, [](char c) { return plainBytes[static_cast<unsigned char>(c)]; }));
-}
-
 // The name as each Qt reads it; `agree` turns false where they differ.
 std::array<QString, Readers> keys(const QByteArray &data, int from, int to, int trimmedTo, bool &agree)
 {
@@ -438,9 +471,10 @@ std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, i
     while (close > from && isWhite(QLatin1Char(data.at(close - 1))))
         --close;
     const char *const bytes = data.constData();
-    if (plain(bytes + from, bytes + close) && close - from != 7 && close - from != 8) {
-        const Name path = parsed.name(unhashed, bytes + from, bytes + close, {u"/"});
-        return {path, path};
+    if (close - from != 7 && close - from != 8) {
+        const Name path = parsed.plainName(unhashed, bytes + from, bytes + close, u"/");
+        if (path.size >= 0)
+            return {path, path};
     }
     const QByteArray name = data.mid(from, close - from);
     if (name.compare("general", Qt::CaseInsensitive) == 0) {
@@ -511,9 +545,9 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
             --keyEnd;
         Section &section = parsed.sections.back();
         std::array<Name, Readers> key;
-        if (section.path[Qt5].at == section.path[Qt6].at && plain(text + lineStart, text + keyEnd)) {
-            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5].hash, text + lineStart, text + keyEnd);
-        } else {
+        if (section.path[Qt5].at == section.path[Qt6].at)
+            key[Qt5] = key[Qt6] = parsed.plainName(section.path[Qt5].hash, text + lineStart, text + keyEnd);
+        if (key[Qt5].size < 0 || section.path[Qt5].at != section.path[Qt6].at) {
             const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
             key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5].hash, {names[Qt5]});
             const Name second = parsed.name(section.path[Qt6].hash, {names[Qt6]});
