@@ -10,12 +10,15 @@
 
 #include "migration.h"
 
-#include <QHash>
 #include <QStringView>
 #include <QVector>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+#include <vector>
 
 namespace {
 
@@ -28,104 +31,265 @@ struct Tail {
     char escapedBreak = 0;   // the line ends with a line break a backslash escapes: the next break would pair with it
 };
 
+// FNV-1a over UTF-16 units: a key's hash goes on from its group path's, hashed once for all its keys.
+constexpr uint unhashed = 2166136261U;
+uint hashOn(uint hash, char16_t unit)
+{
+    return (hash ^ unit) * 16777619U;
+}
+
+// The hash that picks a table's slot: FNV's low bits depend on the last units alone.
+uint mixed(uint hash)
+{
+    hash ^= hash >> 16;
+    hash *= 0x85ebca6bU;
+    return hash ^ (hash >> 13);
+}
+
+// A key or group path as one Qt names it: a stretch of Parsed::names. A text of many thousand keys
+// keeps them all in one buffer rather than in a string each, which would cost an allocation apiece.
+struct Name {
+    int at = 0;
+    int size = 0;
+    uint hash = unhashed;  // of its text (before mixed())
+};
+
 struct Line {
     int start;  // the line's bytes, [start, end); 0 for a key Qt reads with the byte order mark
     int end;
-    int section;                       // index into Parsed::sections
-    std::array<QString, Readers> key;  // the full key path, as each Qt names it
-    std::array<uint, Readers> hash;    // of each key
+    int equals;                     // its '=': the value follows
+    int section;                    // index into Parsed::sections
+    std::array<Name, Readers> key;  // the key, as each Qt names it, after its group's path (and hashed on from it)
     Tail tail;
-    bool ascii;  // the value holds no byte beyond ASCII (which Qt 5 reads by the store's encoding)
 };
 
+// A full key path: a group's path and a key within it. The same path can be split differently
+// ("a/" and "b/c", or "a/b/" and "c"): keys are the same where they join to the same text.
+struct Key {
+    QStringView path;
+    QStringView name;
+    QString toString() const { return path.toString().append(name); }
+};
+
+bool operator==(const Key &a, const Key &b)
+{
+    if (a.path.size() + a.name.size() != b.path.size() + b.name.size())
+        return false;
+    if (a.path.size() == b.path.size())
+        return a.path == b.path && a.name == b.name;
+    const Key &shorter = a.path.size() < b.path.size() ? a : b;
+    const Key &longer = &shorter == &a ? b : a;
+    const auto split = shorter.path.size();
+    const auto rest = longer.path.size() - split;
+    return longer.path.left(split) == shorter.path && longer.path.mid(split) == shorter.name.left(rest) &&
+           shorter.name.mid(rest) == longer.name;
+}
+
+bool operator!=(const Key &a, const Key &b)
+{
+    return !(a == b);
+}
+
 struct Section {
-    std::array<QString, Readers> path;  // "" for the keys outside any group, else "<group>/"
-    int headerStart;                    // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
+    std::array<Name, Readers> path;  // "" for the keys outside any group, else "<group>/"; one Name where both agree
+    int headerStart;                 // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
     int headerEnd;
     Tail headerTail;
     int last;  // index of its last key line, -1 if none
 };
 
+// Whether both Qt read the bytes as the same name, Latin-1 alike (most keys are).
+constexpr std::array<bool, 256> plainBytes = [] {
+    std::array<bool, 256> plain{};
+    for (char c = ' '; c <= '~'; ++c)
+        plain.at(static_cast<unsigned char>(c)) = c != '%' && c != '\\';
+    return plain;
+}();
+
+bool plain(const char *from, const char *to)
+{
+    return from == to || (from[0] != ' ' && to[-1] != ' ' &&
+                          std::all_of(from, to, [](char c) { return plainBytes[static_cast<unsigned char>(c)]; }));
+}
+
 struct Parsed {
-    QVector<Section> sections;
-    QVector<Line> lines;     // the key lines
+    std::vector<Section> sections;
+    std::vector<Line> lines;  // the key lines
+    // The text of every Name, in its first `used` characters; the rest is room for more, left
+    // unwritten (QString::resize() does not fill it: pages not touched are not paid for).
+    QString names;
+    int used = 0;
     bool malformed = false;  // a line QSettings reports as a format error
     bool bom = false;        // a UTF-8 byte order mark: Qt 5 then reads every value of the text as UTF-8
     bool agree = true;       // Qt 5 and Qt 6 read every key and group alike
     int endLine = -2;        // the line that runs to the text's end: a key line, -1 another, -2 none
     Tail endTail;
     QByteArray lineBreak = "\n";  // the first the text uses
+
+    QStringView text(const Name &name) const { return {names.constData() + name.at, name.size}; }
+    Key key(int line, int reader) const
+    {
+        const Line &keyLine = lines.at(line);
+        return {path(keyLine.section, reader), text(keyLine.key[reader])};
+    }
+    QStringView path(int section, int reader) const { return text(sections.at(section).path[reader]); }
+
+    // A new Name: the bytes [from, to) as Latin-1, then the `rest`, hashed on from `hash` (its group
+    // path's, for a key).
+    Name name(uint hash, const char *from, const char *to, std::initializer_list<QStringView> rest = {})
+    {
+        auto size = static_cast<int>(to - from);
+        for (const QStringView part : rest)
+            size += static_cast<int>(part.size());
+        if (used + size > names.size())
+            names.resize(2 * (used + size));
+        QChar *unit = names.data() + used;
+        for (; from != to; ++from, ++unit) {
+            *unit = QLatin1Char(*from);
+            hash = hashOn(hash, unit->unicode());
+        }
+        for (const QStringView part : rest) {
+            for (const QChar c : part) {
+                *unit++ = c;
+                hash = hashOn(hash, c.unicode());
+            }
+        }
+        const Name name{used, size, hash};
+        used += size;
+        return name;
+    }
+    Name name(uint hash, std::initializer_list<QStringView> parts) { return name(hash, nullptr, nullptr, parts); }
+    // As name(), for bytes both Qt read alike (see plain()), in one pass over them; for others,
+    // nothing is added and the Name's size is -1.
+    Name plainName(uint hash, const char *from, const char *to, QStringView suffix = {})
+    {
+        const Name none{0, -1, 0};
+        if (from != to && (from[0] == ' ' || to[-1] == ' '))
+            return none;
+        const auto size = static_cast<int>((to - from) + suffix.size());
+        if (used + size > names.size())
+            names.resize(2 * (used + size));
+        QChar *unit = names.data() + used;
+        bool plain = true;
+        for (; from != to; ++from, ++unit) {
+            plain &= plainBytes[static_cast<unsigned char>(*from)];
+            *unit = QLatin1Char(*from);
+            hash = hashOn(hash, unit->unicode());
+        }
+        if (!plain)
+            return none;
+        for (const QChar c : suffix) {
+            *unit++ = c;
+            hash = hashOn(hash, c.unicode());
+        }
+        const Name name{used, size, hash};
+        used += size;
+        return name;
+    }
 };
 
-// Indexes by name (one name, or a group's two), over names kept elsewhere: an open-addressing
-// table, which a store of many thousand keys fills far faster than a hash with a node per name.
-class Names
+// Values indexed by the hash of a name kept elsewhere: an open-addressing table, which a store of
+// many thousand keys fills far faster than a hash with a node per name. `matches(value)` says
+// whether a value stored under the same hash stands for the name sought.
+class Table
 {
 public:
-    explicit Names(int count = 0) : table(capacity(count)) {}
+    explicit Table(int count = 0) : entries(capacity(count)) {}
     // The value under the name, or -1.
-    int value(QStringView name, uint hash, QStringView second = {}) const
+    template <typename Matches> int value(uint hash, Matches matches) const
     {
-        const Slot &slot = table.at(find(name, hash, second));
-        return slot.used ? slot.value : -1;
+        const Slot &slot = entries.at(find(hash, matches));
+        return slot.value != unused ? slot.value : -1;
     }
     // The value under the name, made `value` where the name has none yet.
-    int &insert(QStringView name, uint hash, QStringView second, int value)
+    template <typename Matches> int &insert(uint hash, Matches matches, int value)
     {
-        Slot *slot = table.data() + find(name, hash, second);
-        if (!slot->used) {
-            slot->name = name;
-            slot->second = second;
-            slot->hash = hash;
-            slot->value = value;
-            slot->used = true;
+        Slot *slot = entries.data() + find(hash, matches);
+        if (slot->value == unused) {
+            *slot = {hash, value};
+            ++count;
         }
         return slot->value;
     }
     QVector<int> values() const
     {
         QVector<int> found;
-        for (const Slot &slot : table)
-            if (slot.used)
+        found.reserve(count);
+        for (const Slot &slot : entries)
+            if (slot.value != unused)
                 found.append(slot.value);
         return found;
     }
 
 private:
+    static constexpr int unused = std::numeric_limits<int>::min();  // (no value stored is)
     struct Slot {
-        QStringView name;
-        QStringView second;
         uint hash = 0;
-        int value = -1;
-        bool used = false;
+        int value = unused;
     };
     static int capacity(int count)
     {
         int size = 16;
-        while (size < 2 * count)
+        while (size < count + count / 2)  // (linear probing stays short up to two thirds full)
             size *= 2;
         return size;
     }
-    int find(QStringView name, uint hash, QStringView second) const
+    template <typename Matches> int find(uint hash, Matches matches) const
     {
-        const int mask = static_cast<int>(table.size()) - 1;
-        for (int i = static_cast<int>(hash & static_cast<uint>(mask));; i = (i + 1) & mask) {
-            const Slot &slot = table.at(i);
-            if (!slot.used || (slot.hash == hash && slot.name == name && slot.second == second))
+        const int mask = static_cast<int>(entries.size()) - 1;
+        for (int i = static_cast<int>(mixed(hash) & static_cast<uint>(mask));; i = (i + 1) & mask) {
+            const Slot &slot = entries.at(i);
+            if (slot.value == unused || (slot.hash == hash && matches(slot.value)))
                 return i;
         }
     }
-    QVector<Slot> table;
+    QVector<Slot> entries;
+    int count = 0;  // of the values stored
 };
+
+// The key lines of a text by the key one reader names.
+class Keys
+{
+public:
+    Keys() = default;
+    Keys(const Parsed &parsed, int reader)
+        : parsed(&parsed), reader(reader), table(static_cast<int>(parsed.lines.size()))
+    {
+    }
+    // The line with the key line `line` of `text` names, or -1.
+    // (Keys are compared only where their hashes are the same: most lookups find none such.)
+    int line(const Parsed &text, int line) const
+    {
+        return table.value(text.lines.at(line).key[reader].hash, [&](int found) {
+            return (&text == parsed && found == line) || parsed->key(found, reader) == text.key(line, reader);
+        });
+    }
+    // The line under the key of this text's line `line`, made `line` where the key has none yet.
+    int &insert(int line)
+    {
+        return table.insert(
+            parsed->lines.at(line).key[reader].hash,
+            [&](int found) { return parsed->key(found, reader) == parsed->key(line, reader); }, line);
+    }
+    QVector<int> lines() const { return table.values(); }
+
+private:
+    const Parsed *parsed = nullptr;
+    int reader = Qt5;
+    Table table;
+};
+
+// Bytes the line splitting has to look at; it passes over any other.
+constexpr std::array<bool, 256> specials = [] {
+    std::array<bool, 256> special{};
+    for (const char c : {'\n', '\r', '"', ';', '=', '\\'})
+        special.at(static_cast<unsigned char>(c)) = true;
+    return special;
+}();
 
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-bool isSpecial(char c)
-{
-    return c == '\n' || c == '\r' || c == '"' || c == ';' || c == '=' || c == '\\';
 }
 
 bool isBreak(char c)
@@ -139,6 +303,7 @@ bool isBreak(char c)
 bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEnd, int &equalsAt, Tail &tail)
 {
     const int size = static_cast<int>(data.size());
+    const char *const text = data.constData();
     bool inQuotes = false;
     bool backslash = false;
     int escapedBreakEnd = -1;
@@ -147,11 +312,14 @@ bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEn
     lineStart = position;
     while (lineStart < size && isSpace(data.at(lineStart)))
         ++lineStart;
+    const char *const end = text + size;
     int i = lineStart;
     while (i < size) {
-        const char c = data.at(i++);
-        if (!isSpecial(c))
-            continue;
+        i = static_cast<int>(
+            std::find_if(text + i, end, [](char c) { return specials[static_cast<unsigned char>(c)]; }) - text);
+        if (i == size)
+            break;
+        const char c = text[i++];
         if (c == '=') {
             if (!inQuotes && equalsAt == -1)
                 equalsAt = i - 1;
@@ -195,16 +363,22 @@ bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEn
 
 // What to write after a line that ends open before `next` (0: anything) is: its value reads as
 // before ("\ " reads as nothing, and keeps the spaces before it as a backslash at the end did).
-QByteArray closing(const Tail &tail, char next = 0)
+// (At most two bytes, written at `out`; returns their end.)
+char *writeClosing(char *out, const Tail &tail, char next = 0)
 {
-    QByteArray text;
     if (tail.backslash)
-        text += ' ';
+        *out++ = ' ';
     if (tail.quoted)
-        text += '"';
+        *out++ = '"';
     else if (tail.escapedBreak && (next == 0 || next == (tail.escapedBreak == '\n' ? '\r' : '\n')))
-        text += tail.escapedBreak;  // a break after it can no longer pair with it
-    return text;
+        *out++ = tail.escapedBreak;  // a break after it can no longer pair with it
+    return out;
+}
+
+void appendClosing(QByteArray &text, const Tail &tail, char next = 0)
+{
+    std::array<char, 2> closing{};
+    text.append(closing.data(), static_cast<int>(writeClosing(closing.data(), tail, next) - closing.data()));
 }
 
 bool isWhite(QChar c)
@@ -275,13 +449,6 @@ QString unescapedKey(QByteArray bytes, Reader reader)
     return result;
 }
 
-// Whether both Qt read the bytes as the same name, Latin-1 alike (most keys are).
-bool plain(const char *from, const char *to)
-{
-    return from == to || (from[0] != ' ' && to[-1] != ' ' &&
-                          std::all_of(from, to, [](char c) { return c >= ' ' && c <= '~' && c != '%' && c != '\\'; }));
-}
-
 // The name as each Qt reads it; `agree` turns false where they differ.
 std::array<QString, Readers> keys(const QByteArray &data, int from, int to, int trimmedTo, bool &agree)
 {
@@ -295,35 +462,33 @@ std::array<QString, Readers> keys(const QByteArray &data, int from, int to, int 
     return names;
 }
 
-std::array<QString, Readers> sectionPaths(const QByteArray &data, int lineStart, int lineEnd, bool &agree)
+// The group path of the header [lineStart, close), close its ']' or the line's end.
+std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, int lineStart, int close)
 {
-    int close = static_cast<int>(data.indexOf(']', lineStart));
-    if (close == -1 || close >= lineEnd)
-        close = lineEnd;
     int from = lineStart + 1;
     while (from < close && isWhite(QLatin1Char(data.at(from))))
         ++from;
     while (close > from && isWhite(QLatin1Char(data.at(close - 1))))
         --close;
-    if (plain(data.constData() + from, data.constData() + close) && close - from != 7 && close - from != 8) {
-        QString path;
-        path.reserve(close - from + 1);
-        path += QLatin1String(data.constData() + from, close - from);
-        path += QLatin1Char('/');
-        return {path, path};
+    const char *const bytes = data.constData();
+    if (close - from != 7 && close - from != 8) {
+        const Name path = parsed.plainName(unhashed, bytes + from, bytes + close, u"/");
+        if (path.size >= 0)
+            return {path, path};
     }
     const QByteArray name = data.mid(from, close - from);
-    if (name.compare("general", Qt::CaseInsensitive) == 0)
-        return {};
-    if (name.compare("%general", Qt::CaseInsensitive) == 0) {
-        const QString path = QString::fromLatin1(name.mid(1)) + QLatin1Char('/');
+    if (name.compare("general", Qt::CaseInsensitive) == 0) {
+        const Name path = parsed.name(unhashed, nullptr, nullptr);
         return {path, path};
     }
-    std::array<QString, Readers> paths =
-        keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), agree);
-    paths[Qt5] += QLatin1Char('/');
-    paths[Qt6] = paths[Qt6] == paths[Qt5].chopped(1) ? paths[Qt5] : paths[Qt6] + QLatin1Char('/');
-    return paths;
+    if (name.compare("%general", Qt::CaseInsensitive) == 0) {
+        const Name path = parsed.name(unhashed, bytes + from + 1, bytes + close, {u"/"});
+        return {path, path};
+    }
+    const std::array<QString, Readers> names =
+        keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), parsed.agree);
+    const Name path = parsed.name(unhashed, {names[Qt5], u"/"});
+    return {path, names[Qt6] == names[Qt5] ? path : parsed.name(unhashed, {names[Qt6], u"/"})};
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
@@ -331,28 +496,30 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 {
     Parsed parsed;
     parsed.bom = data.startsWith("\xef\xbb\xbf");
-    const char *const breakAt = std::find_if(data.constData(), data.constData() + data.size(), isBreak);
-    if (breakAt != data.constData() + data.size() && *breakAt == '\r')
-        parsed.lineBreak = breakAt + 1 != data.constData() + data.size() && breakAt[1] == '\n' ? "\r\n" : "\r";
+    const char *const text = data.constData();
+    const char *const breakAt = std::find_if(text, text + data.size(), isBreak);
+    if (breakAt != text + data.size() && *breakAt == '\r')
+        parsed.lineBreak = breakAt + 1 != text + data.size() && breakAt[1] == '\n' ? "\r\n" : "\r";
     int position = parsed.bom ? 3 : 0;
     if (!firstKeyOnly) {
-        const int lines = static_cast<int>(data.size() / 16) + 1;  // (a guess)
+        const int lines = static_cast<int>(data.size() / 16) + 1;  // (guesses)
         parsed.sections.reserve(lines);
         parsed.lines.reserve(lines);
+        parsed.names.resize(static_cast<int>(data.size()));
     }
-    parsed.sections.append({{QString(), QString()}, -1, -1, {}, -1});  // keys before any group header
+    parsed.sections.push_back({{Name(), Name()}, -1, -1, {}, -1});  // keys before any group header
     int lineStart = 0;
     int lineEnd = 0;
     int equalsAt = 0;
     Tail tail;
     bool first = true;
     while (readLine(data, position, lineStart, lineEnd, equalsAt, tail)) {
-        const bool header = data.at(lineStart) == '[';
+        const bool header = text[lineStart] == '[';
         if (first && parsed.bom) {
             // Qt finds the groups after the mark, but reads the keys before any group from the
             // text's start: the mark joins a key on the same line, or is a line of its own.
             int at = 3;
-            while (at < lineStart && !isBreak(data.at(at)))
+            while (at < lineStart && !isBreak(text[at]))
                 ++at;
             if (!header && at == lineStart)
                 lineStart = 0;
@@ -363,10 +530,10 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         parsed.endLine = lineEnd == data.size() ? -1 : -2;
         parsed.endTail = tail;
         if (header) {
-            const int close = static_cast<int>(data.indexOf(']', lineStart));
-            parsed.malformed = parsed.malformed || close == -1 || close >= lineEnd;
-            parsed.sections.append(
-                {sectionPaths(data, lineStart, lineEnd, parsed.agree), lineStart, lineEnd, tail, -1});
+            const auto *close = static_cast<const char *>(std::memchr(text + lineStart, ']', lineEnd - lineStart));
+            parsed.malformed = parsed.malformed || close == nullptr;
+            const int closeAt = close == nullptr ? lineEnd : static_cast<int>(close - text);
+            parsed.sections.push_back({sectionPaths(parsed, data, lineStart, closeAt), lineStart, lineEnd, tail, -1});
             continue;
         }
         if (equalsAt == -1) {
@@ -374,31 +541,23 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
             continue;
         }
         int keyEnd = equalsAt;
-        while (keyEnd > lineStart && (data.at(keyEnd - 1) == ' ' || data.at(keyEnd - 1) == '\t'))
+        while (keyEnd > lineStart && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
             --keyEnd;
-        Section &section = parsed.sections.last();
-        const bool ascii = std::all_of(data.constData() + equalsAt, data.constData() + lineEnd,
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        std::array<QString, Readers> key;
-        if (section.path[Qt5].constData() == section.path[Qt6].constData() &&
-            plain(data.constData() + lineStart, data.constData() + keyEnd)) {
-            key[Qt5].reserve(static_cast<int>(section.path[Qt5].size()) + keyEnd - lineStart);
-            key[Qt5] += section.path[Qt5];
-            key[Qt5] += QLatin1String(data.constData() + lineStart, keyEnd - lineStart);
-            key[Qt6] = key[Qt5];
-        } else {
-            key = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
-            key[Qt5].prepend(section.path[Qt5]);
-            key[Qt6].prepend(section.path[Qt6]);
+        Section &section = parsed.sections.back();
+        std::array<Name, Readers> key;
+        if (section.path[Qt5].at == section.path[Qt6].at)
+            key[Qt5] = key[Qt6] = parsed.plainName(section.path[Qt5].hash, text + lineStart, text + keyEnd);
+        if (key[Qt5].size < 0 || section.path[Qt5].at != section.path[Qt6].at) {
+            const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
+            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5].hash, {names[Qt5]});
+            const Name second = parsed.name(section.path[Qt6].hash, {names[Qt6]});
+            if (Key{parsed.text(section.path[Qt6]), parsed.text(second)} !=
+                Key{parsed.text(section.path[Qt5]), parsed.text(key[Qt5])})
+                key[Qt6] = second;
+            else
+                parsed.used = second.at;  // (the same as Qt 5's)
         }
-        const uint hash = static_cast<uint>(qHash(key[Qt5]));
-        parsed.lines.append({lineStart,
-                             lineEnd,
-                             static_cast<int>(parsed.sections.size()) - 1,
-                             key,
-                             {hash, key[Qt5] == key[Qt6] ? hash : static_cast<uint>(qHash(key[Qt6]))},
-                             tail,
-                             ascii});
+        parsed.lines.push_back({lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, tail});
         section.last = static_cast<int>(parsed.lines.size()) - 1;
         if (parsed.endLine == -1)
             parsed.endLine = section.last;
@@ -414,18 +573,15 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 // in the order of their names, a group's lines (wherever they stand) in the order they stand,
 // and the last line read for a key wins.
 // (Where both read every key alike, for Qt 5 alone, and Qt 6's the same.)
-std::array<Names, Readers> valueLines(const Parsed &parsed, int readers)
+std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
 {
-    std::array<Names, Readers> lines;
+    std::array<Keys, Readers> lines;
     for (int reader = Qt5; reader < readers; ++reader) {
-        const auto path = [&](int line) -> const QString & {
-            return parsed.sections.at(parsed.lines.at(line).section).path[reader];
-        };
-        lines[reader] = Names(static_cast<int>(parsed.lines.size()));
-        for (int i = 0; i < parsed.lines.size(); ++i) {
-            const Line &line = parsed.lines.at(i);
-            int &found = lines[reader].insert(line.key[reader], line.hash[reader], {}, i);
-            if (!(path(i) < path(found)))
+        const auto path = [&](int line) { return parsed.path(parsed.lines.at(line).section, reader); };
+        lines[reader] = Keys(parsed, reader);
+        for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
+            int &found = lines[reader].insert(i);
+            if (found != i && path(i).compare(path(found)) >= 0)
                 found = i;
         }
     }
@@ -444,15 +600,15 @@ int root(QVector<int> &parents, int i)
 // Where a line stands in the merged text, as Qt reads it: after the lines of groups named before
 // its own, and after those of its own group's name that come before it.
 struct Place {
-    const QString *path;
+    QStringView path;
     int at;     // the destination's byte it stands at or is added after
     int order;  // among the lines added there
 };
 
 bool before(const Place &a, const Place &b)
 {
-    if (*a.path != *b.path)
-        return *a.path < *b.path;
+    if (a.path != b.path)
+        return a.path.compare(b.path) < 0;
     return a.at < b.at || (a.at == b.at && a.order < b.order);
 }
 
@@ -467,7 +623,7 @@ struct Edit {
 IniKeys iniKeys(const QByteArray &text, bool prefix)
 {
     const Parsed parsed = parse(text, true);
-    if (!parsed.lines.isEmpty())
+    if (!parsed.lines.empty())
         return IniKeys::Some;
     return parsed.malformed && !prefix ? IniKeys::Malformed : IniKeys::None;
 }
@@ -481,19 +637,19 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     const auto sourceValues = valueLines(source, readers);
     const int sourceSize = static_cast<int>(source.lines.size());
     const int targetSize = static_cast<int>(target.lines.size());
+    const int targetSections = static_cast<int>(target.sections.size());
 
     // The source's lines some reader takes a value from are carried, in the order they stand.
     // Lines that share a key for either reader are carried or left out together.
     QVector<int> parents(sourceSize, -1);
     for (int reader = Qt5; reader < readers; ++reader)
-        for (const int line : sourceValues.at(reader).values())
+        for (const int line : sourceValues.at(reader).lines())
             parents[line] = line;
     for (int reader = Qt5; reader < readers && readers > Qt6; ++reader) {  // (else no two share a key)
-        Names first(sourceSize);
+        Keys first(source, reader);
         for (int i = 0; i < sourceSize; ++i) {
             if (parents.at(i) >= 0)
-                parents[root(parents, i)] =
-                    root(parents, first.insert(source.lines.at(i).key[reader], source.lines.at(i).hash[reader], {}, i));
+                parents[root(parents, i)] = root(parents, first.insert(i));
         }
     }
     QVector<int> members(sourceSize, 0);
@@ -505,42 +661,54 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     // the key's value from that line and name it as the source's, in a group read by the same
     // name; otherwise after the last line of the destination's last group of the same names, or
     // into a group added at the end.
-    // The destination's group of the same names, or -2 - the index of a new one.
-    Names groups(static_cast<int>(target.sections.size() + source.sections.size()));
-    for (int i = 0; i < target.sections.size(); ++i)
-        if (target.sections.at(i).last >= 0)
-            groups.insert(target.sections.at(i).path[Qt5], static_cast<uint>(qHash(target.sections.at(i).path[Qt5])),
-                          target.sections.at(i).path[Qt6], -1) = i;
-    int newSections = 0;
-    QVector<int> sourceGroups(source.sections.size(), -1);
+    // The destination's group of the same names, or -2 - the index of a new one, whose names are
+    // those of the source's group newSources[index].
+    QVector<int> newSources;
+    const auto samePaths = [](const Parsed &a, const Section &x, const Parsed &b, const Section &y) {
+        return a.text(x.path[Qt5]) == b.text(y.path[Qt5]) && a.text(x.path[Qt6]) == b.text(y.path[Qt6]);
+    };
+    const auto groupOf = [&](const Parsed &parsed, const Section &section) {
+        return [&](int group) {
+            return group >= 0 ? samePaths(target, target.sections.at(group), parsed, section)
+                              : samePaths(source, source.sections.at(newSources.at(-2 - group)), parsed, section);
+        };
+    };
+    Table groups(targetSections + static_cast<int>(source.sections.size()));
+    for (int i = 0; i < targetSections; ++i) {
+        const Section &section = target.sections.at(i);
+        if (section.last >= 0)
+            groups.insert(section.path[Qt5].hash, groupOf(target, section), -1) = i;
+    }
+    QVector<int> sourceGroups(static_cast<int>(source.sections.size()), -1);
     QVector<int> replaces(sourceSize, -1);
     QVector<int> anchors(sourceSize, -1);
     // Lines are added to a group after its last line that stays, or its last line: where they are
     // added to each group of the destination, and after which line.
-    QVector<int> addedAt(target.sections.size(), -1);
-    QVector<int> addedAfter(target.sections.size(), -1);
+    QVector<int> addedAt(targetSections, -1);
+    QVector<int> addedAfter(targetSections, -1);
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
         const Line &line = source.lines.at(i);
         const Section &section = source.sections.at(line.section);
-        const int replaced = targetValues.at(Qt5).value(line.key[Qt5], line.hash[Qt5]);
+        const int replaced = targetValues.at(Qt5).line(source, i);
         if (members.at(root(parents, i)) == 1 && replaced >= 0 &&
-            (readers == Qt6 || targetValues.at(Qt6).value(line.key[Qt6], line.hash[Qt6]) == replaced) &&
-            target.sections.at(target.lines.at(replaced).section).path == section.path) {
+            (readers == Qt6 || targetValues.at(Qt6).line(source, i) == replaced) &&
+            samePaths(target, target.sections.at(target.lines.at(replaced).section), source, section)) {
             replaces[i] = replaced;
             continue;
         }
         if (sourceGroups.at(line.section) == -1) {
-            sourceGroups[line.section] = groups.insert(section.path[Qt5], static_cast<uint>(qHash(section.path[Qt5])),
-                                                       section.path[Qt6], -2 - newSections);
-            newSections += sourceGroups.at(line.section) == -2 - newSections ? 1 : 0;
+            const int added = -2 - static_cast<int>(newSources.size());
+            sourceGroups[line.section] = groups.insert(section.path[Qt5].hash, groupOf(source, section), added);
+            if (sourceGroups.at(line.section) == added)
+                newSources.append(line.section);
         }
         anchors[i] = sourceGroups.at(line.section);
     }
 
     const auto sourcePlace = [&](int i, int reader) -> Place {
-        const QString *path = &source.sections.at(source.lines.at(i).section).path[reader];
+        const QStringView path = source.path(source.lines.at(i).section, reader);
         if (replaces.at(i) >= 0)
             return {path, target.lines.at(replaces.at(i)).start, 0};
         if (anchors.at(i) >= 0)
@@ -548,7 +716,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         return {path, static_cast<int>(into.size()) + 1 - anchors.at(i), i + 1};
     };
     const auto targetPlace = [&](int i, int reader) -> Place {
-        return {&target.sections.at(target.lines.at(i).section).path[reader], target.lines.at(i).start, 0};
+        return {target.path(target.lines.at(i).section, reader), target.lines.at(i).start, 0};
     };
 
     // A destination line goes once every key it names is carried. Where one that stays would be
@@ -557,24 +725,38 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     // store only makes Qt 5 read the whole text as UTF-8, or not), no one text serves every
     // reader: the key is left as the destination has it.
     QVector<bool> left(sourceSize, false);  // by the root of the lines carried together
-    for (const int i : source.bom != target.bom ? sourceValues.at(Qt5).values() : QVector<int>())
-        if (!source.lines.at(i).ascii)
-            left[root(parents, i)] = true;
+    for (const int i : source.bom != target.bom ? sourceValues.at(Qt5).lines() : QVector<int>()) {
+        const Line &line = source.lines.at(i);
+        if (!std::all_of(from.constData() + line.equals, from.constData() + line.end,
+                         [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            left[root(parents, i)] = true;  // (Qt 5 reads a value of ASCII alike in either encoding)
+    }
     QVector<bool> removed(targetSize, false);
+    // The source's line each reader takes the value of each line's key from, or -1: looked up once
+    // for all rounds.
+    std::array<std::array<QVector<int>, Readers>, 2> values;
+    for (int reader = Qt5; reader < readers; ++reader) {
+        for (const Parsed *text : {&target, &source}) {
+            QVector<int> &lines = values.at(text == &source).at(reader);
+            lines.resize(static_cast<int>(text->lines.size()));
+            for (int i = 0; i < lines.size(); ++i)
+                lines[i] = text == &source && parents.at(i) < 0 ? -1 : sourceValues.at(reader).line(*text, i);
+        }
+    }
     for (bool changed = true; changed;) {
         changed = false;
-        const auto carried = [&](int reader, const Line &from) {
-            const int line = sourceValues.at(reader).value(from.key[reader], from.hash[reader]);
+        const auto carried = [&](int reader, const Parsed &text, int i) {
+            const int line = values.at(&text == &source).at(reader).at(i);
             return line >= 0 && !left.at(root(parents, line)) ? line : -1;
         };
         addedAfter.fill(-1);
         for (int i = 0; i < targetSize; ++i) {
             const Line &line = target.lines.at(i);
-            removed[i] = carried(Qt5, line) >= 0 && (readers == Qt6 || carried(Qt6, line) >= 0);
+            removed[i] = carried(Qt5, target, i) >= 0 && (readers == Qt6 || carried(Qt6, target, i) >= 0);
             if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
                 addedAfter[line.section] = i;
         }
-        for (int section = 0; section < target.sections.size(); ++section) {
+        for (int section = 0; section < targetSections; ++section) {
             if (addedAfter.at(section) < 0)
                 continue;
             int at = target.lines.at(addedAfter.at(section)).end;
@@ -592,11 +774,11 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         for (int reader = Qt5; reader < readers; ++reader) {
             for (int i = 0; i < targetSize; ++i)
                 if (!removed.at(i))
-                    check(targetPlace(i, reader), carried(reader, target.lines.at(i)), reader);
+                    check(targetPlace(i, reader), carried(reader, target, i), reader);
             for (int i = 0; i < sourceSize; ++i) {
                 if (parents.at(i) < 0 || left.at(root(parents, i)))
                     continue;
-                const int value = carried(reader, source.lines.at(i));
+                const int value = carried(reader, source, i);
                 if (value != i)
                     check(sourcePlace(i, reader), value, reader);
             }
@@ -604,28 +786,33 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
 
     const QByteArray &lineBreak = target.lineBreak;
-    const auto text = [&](int i, char next, QByteArray before = {}) {
+    const auto appendLine = [&](QByteArray &text, int i, char next) {
         const Line &line = source.lines.at(i);
-        return before.append(from.constData() + line.start, line.end - line.start).append(closing(line.tail, next));
+        text.append(from.constData() + line.start, line.end - line.start);
+        appendClosing(text, line.tail, next);
     };
     QVector<Edit> edits;
-    QVector<bool> receives(target.sections.size(), false);
+    QVector<bool> receives(targetSections, false);
     for (int i = 0; i < sourceSize; ++i)
         if (parents.at(i) >= 0 && !left.at(root(parents, i)) && replaces.at(i) < 0 && anchors.at(i) >= 0)
             receives[anchors.at(i)] = true;
     QVector<bool> replaced(targetSize, false);
-    QVector<int> added(target.sections.size(), -1);  // index into edits
-    QVector<QByteArray> sections(newSections);
+    QVector<int> added(targetSections, -1);  // index into edits
+    // The lines of each group added at the end, in the order they stand: the first of each, and
+    // the next after each.
+    QVector<int> firstAdded(newSources.size(), -1);
+    QVector<int> lastAdded(newSources.size(), -1);
+    QVector<int> nextAdded(sourceSize, -1);
+    constexpr int reading = QT_VERSION_MAJOR == 5 ? Qt5 : Qt6;  // (this program's own, for the names it reports)
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
         if (left.at(root(parents, i))) {
-            const QString &key = source.lines.at(i).key[QT_VERSION_MAJOR == 5 ? Qt5 : Qt6];
-            if (leftOut &&
-                sourceValues.at(QT_VERSION_MAJOR == 5 ? Qt5 : Qt6)
-                        .value(key, source.lines.at(i).hash[QT_VERSION_MAJOR == 5 ? Qt5 : Qt6]) == i &&
-                !leftOut->contains(key))
-                leftOut->append(key);
+            if (leftOut && sourceValues.at(reading).line(source, i) == i) {
+                const QString key = source.key(i, reading).toString();
+                if (!leftOut->contains(key))
+                    leftOut->append(key);
+            }
             continue;
         }
         if (replaces.at(i) >= 0) {
@@ -634,27 +821,27 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             const bool followed = addedAfter.at(old.section) == replaces.at(i) && addedAt.at(old.section) == old.end &&
                                   receives.at(old.section);
             const char next = followed ? lineBreak.at(0) : old.end < into.size() ? into.at(old.end) : ' ';
-            edits.append({old.start, old.end - old.start, text(i, next)});
+            Edit edit{old.start, old.end - old.start, QByteArray()};
+            appendLine(edit.text, i, next);
+            edits.append(std::move(edit));
             replaced[replaces.at(i)] = true;
         } else if (anchors.at(i) >= 0) {
             const int section = anchors.at(i);
             if (added.at(section) < 0) {
                 added[section] = static_cast<int>(edits.size());
                 const int last = addedAfter.at(section);
-                const bool open = addedAt.at(section) == target.lines.at(last).end && !removed.at(last);
-                edits.append({addedAt.at(section), 0,
-                              open ? closing(target.lines.at(last).tail, lineBreak.at(0)) : QByteArray()});
+                Edit edit{addedAt.at(section), 0, QByteArray()};
+                if (addedAt.at(section) == target.lines.at(last).end && !removed.at(last))  // (open)
+                    appendClosing(edit.text, target.lines.at(last).tail, lineBreak.at(0));
+                edits.append(std::move(edit));
             }
-            edits[added.at(section)].text += text(i, 0, lineBreak);
+            QByteArray &text = edits[added.at(section)].text;
+            text += lineBreak;
+            appendLine(text, i, 0);
         } else {
-            QByteArray &section = sections[-2 - anchors.at(i)];
-            if (section.isEmpty()) {
-                const Section &header = source.sections.at(source.lines.at(i).section);
-                section = header.headerStart < 0 ? QByteArray("[General]")
-                                                 : from.mid(header.headerStart, header.headerEnd - header.headerStart) +
-                                                       closing(header.headerTail, lineBreak.at(0));
-            }
-            section += text(i, 0, lineBreak);
+            const int section = -2 - anchors.at(i);
+            (firstAdded.at(section) < 0 ? firstAdded[section] : nextAdded[lastAdded.at(section)]) = i;
+            lastAdded[section] = i;
         }
     }
     for (int i = 0; i < targetSize; ++i) {
@@ -672,7 +859,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         }
         int end = line.end;
         if (start == line.start && end < into.size() && isBreak(into.at(end)))
-            end += into.mid(end, 2) == "\r\n" ? 2 : 1;
+            end += end + 1 < into.size() && into.at(end) == '\r' && into.at(end + 1) == '\n' ? 2 : 1;
         edits.append({start, end - start, QByteArray()});
     }
     std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
@@ -687,15 +874,50 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
     result.append(into.constData() + copied, static_cast<int>(into.size()) - copied);
     if (!target.bom && result.startsWith("\xef\xbb\xbf"))
-        result.prepend(lineBreak);     // a key's bytes, now at the start, would read as a mark
-    sections.removeAll(QByteArray());  // (groups whose keys were all left out)
-    if (sections.isEmpty())
+        result.prepend(lineBreak);  // a key's bytes, now at the start, would read as a mark
+    // (Groups whose keys were all left out are not added.)
+    if (std::all_of(firstAdded.cbegin(), firstAdded.cend(), [](int line) { return line < 0; }))
         return result;
     if (!endsAdded && (target.endLine == -1 || (target.endLine >= 0 && !removed.at(target.endLine))))
-        result += closing(target.endTail, lineBreak.at(0));
+        appendClosing(result, target.endTail, lineBreak.at(0));
     if (!result.isEmpty() && (endsAdded || !isBreak(result.at(result.size() - 1))))
         result += lineBreak;
-    for (const QByteArray &section : sections)
-        result += (result.isEmpty() ? QByteArray() : lineBreak) + section + lineBreak;
+    // They are written into room made for the most they can take: a store of many thousand groups
+    // would otherwise grow the text by as many small appends.
+    const int written = static_cast<int>(result.size());
+    const auto breakSize = static_cast<int>(lineBreak.size());
+    int most = written;
+    for (const int first : firstAdded) {
+        if (first < 0)
+            continue;
+        const Section &header = source.sections.at(source.lines.at(first).section);
+        most += 3 * breakSize + 9 + header.headerEnd - header.headerStart + 2;  // (9: "[General]")
+        for (int i = first; i >= 0; i = nextAdded.at(i))
+            most += breakSize + source.lines.at(i).end - source.lines.at(i).start + 2;
+    }
+    result.resize(most);
+    char *out = result.data() + written;
+    const auto write = [&out](const char *bytes, int size) { out = std::copy_n(bytes, size, out); };
+    for (const int first : firstAdded) {
+        if (first < 0)
+            continue;
+        if (out != result.constData())
+            write(lineBreak.constData(), breakSize);
+        const Section &header = source.sections.at(source.lines.at(first).section);
+        if (header.headerStart < 0) {
+            write("[General]", 9);
+        } else {
+            write(from.constData() + header.headerStart, header.headerEnd - header.headerStart);
+            out = writeClosing(out, header.headerTail, lineBreak.at(0));
+        }
+        for (int i = first; i >= 0; i = nextAdded.at(i)) {
+            const Line &line = source.lines.at(i);
+            write(lineBreak.constData(), breakSize);
+            write(from.constData() + line.start, line.end - line.start);
+            out = writeClosing(out, line.tail);
+        }
+        write(lineBreak.constData(), breakSize);
+    }
+    result.resize(static_cast<int>(out - result.constData()));
     return result;
 }
