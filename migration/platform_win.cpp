@@ -657,10 +657,9 @@ template <typename Result> Result failed(QString *cause, const QString &why, Res
 QString systemError(LONG code)
 {
     wchar_t *text = nullptr;
-    const DWORD size = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                          FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&text), 0,
-                                      nullptr);
+    const DWORD size =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
     QString message = size ? QString::fromWCharArray(text, static_cast<int>(size)).trimmed() : QString();
     LocalFree(text);
     if (message.endsWith(QLatin1Char('.')))
@@ -810,7 +809,8 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
             break;
         }
     }
-    return failed(cause, QStringLiteral("another writer made and removed it while it was written"), Carried::NotWritten);
+    return failed(cause, QStringLiteral("another writer made and removed it while it was written"),
+                  Carried::NotWritten);
 }
 
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
