@@ -18,6 +18,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -138,9 +139,8 @@ struct Parsed {
     // path's, for a key).
     Name name(uint hash, const char *from, const char *to, std::initializer_list<QStringView> rest = {})
     {
-        auto size = static_cast<int>(to - from);
-        for (const QStringView part : rest)
-            size += static_cast<int>(part.size());
+        const int size = std::accumulate(rest.begin(), rest.end(), static_cast<int>(to - from),
+                                         [](int sum, QStringView part) { return sum + static_cast<int>(part.size()); });
         if (used + size > names.size())
             names.resize(2 * (used + size));
         QChar *unit = names.data() + used;
@@ -154,9 +154,9 @@ struct Parsed {
                 hash = hashOn(hash, c.unicode());
             }
         }
-        const Name name{used, size, hash};
+        const Name made{used, size, hash};
         used += size;
-        return name;
+        return made;
     }
     Name name(uint hash, std::initializer_list<QStringView> parts) { return name(hash, nullptr, nullptr, parts); }
     // As name(), for bytes both Qt read alike (see plain()), in one pass over them; for others,
@@ -170,21 +170,21 @@ struct Parsed {
         if (used + size > names.size())
             names.resize(2 * (used + size));
         QChar *unit = names.data() + used;
-        bool plain = true;
+        bool plainSoFar = true;
         for (; from != to; ++from, ++unit) {
-            plain &= plainBytes[static_cast<unsigned char>(*from)];
+            plainSoFar &= plainBytes[static_cast<unsigned char>(*from)];
             *unit = QLatin1Char(*from);
             hash = hashOn(hash, unit->unicode());
         }
-        if (!plain)
+        if (!plainSoFar)
             return none;
         for (const QChar c : suffix) {
             *unit++ = c;
             hash = hashOn(hash, c.unicode());
         }
-        const Name name{used, size, hash};
+        const Name made{used, size, hash};
         used += size;
-        return name;
+        return made;
     }
 };
 
@@ -471,6 +471,7 @@ std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, i
     while (close > from && isWhite(QLatin1Char(data.at(close - 1))))
         --close;
     const char *const bytes = data.constData();
+    // cppcheck-suppress knownConditionTrueFalse ; (seven or eight bytes may name the general group)
     if (close - from != 7 && close - from != 8) {
         const Name path = parsed.plainName(unhashed, bytes + from, bytes + close, u"/");
         if (path.size >= 0)
@@ -581,8 +582,8 @@ std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
         lines[reader] = Keys(parsed, reader);
         for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
             int &found = lines[reader].insert(i);
-            if (found != i && path(i).compare(path(found)) >= 0)
-                found = i;
+            // cppcheck-suppress danglingTempReference ; (a slot of the table, which outlives the loop)
+            found = found != i && path(i).compare(path(found)) < 0 ? found : i;
         }
     }
     if (readers == Qt6)
@@ -669,8 +670,10 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     };
     const auto groupOf = [&](const Parsed &parsed, const Section &section) {
         return [&](int group) {
-            return group >= 0 ? samePaths(target, target.sections.at(group), parsed, section)
-                              : samePaths(source, source.sections.at(newSources.at(-2 - group)), parsed, section);
+            if (group >= 0)
+                return samePaths(target, target.sections.at(group), parsed, section);
+            // cppcheck-suppress invalidFunctionArg ; (a new group is numbered -2 - index, never -1)
+            return samePaths(source, source.sections.at(newSources.at(-2 - group)), parsed, section);
         };
     };
     Table groups(targetSections + static_cast<int>(source.sections.size()));
@@ -839,7 +842,8 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             text += lineBreak;
             appendLine(text, i, 0);
         } else {
-            const int section = -2 - anchors.at(i);
+            const int section = -2 - anchors.at(i);  // (a new group, numbered -2 - index: never -1)
+            // cppcheck-suppress invalidFunctionArg
             (firstAdded.at(section) < 0 ? firstAdded[section] : nextAdded[lastAdded.at(section)]) = i;
             lastAdded[section] = i;
         }
