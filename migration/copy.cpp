@@ -27,7 +27,7 @@ QStringList storesWithSettings(const QString &organization, const QString &fromV
 
 // A store carried, or not read where there is not memory enough to hold it: then nothing of it is
 // written, and the record keeps it for a later run.
-Carried carried(const QString &organization, const QString &from, const QString &to, QString *cause)
+Carried carryWithinMemory(const QString &organization, const QString &from, const QString &to, QString *cause)
 {
     try {
         return carryStore(organization, from, to, cause);
@@ -49,7 +49,7 @@ void carryStores(const QString &organization, const QString &fromVersionName, co
         const QString from = composeStoreName(fromVersionName, group);
         const QString to = composeStoreName(toVersionName, group);
         QString cause;
-        switch (carried(organization, from, to, &cause)) {
+        switch (carryWithinMemory(organization, from, to, &cause)) {
         case Carried::Copied:
             groupsLeft.removeOne(group);
             recordMigration(organization, toVersionName, fromVersionName, groupsLeft);

@@ -9,12 +9,15 @@
 // unreadable, which folders (or registry keys) the run created, which values Qt failed to decode,
 // and whether the run was asked to stop.
 //
-// Where to look: names.cpp (version and store names), store.cpp (the one way a store is opened
-// for reading), probes.cpp (does a store have settings, may we write), search.cpp (the previous
-// version), copy.cpp (a migration, store by store), record.cpp (unfinished migrations),
-// reports.cpp (the error lines), values.cpp (values Qt could not decode, names fit for printing),
-// application.cpp (Qt's application objects and where Qt's messages go), process_*.cpp (signals,
-// broken pipes, standard error), platform_*.cpp (the storage itself, below the last heading).
+// Where to look: names.cpp (version and store names), store.cpp (a store opened through QSettings:
+// this program's own records, and every store in the storage-neutral build), probes.cpp (does a
+// store have settings, may we write), search.cpp (the previous version), copy.cpp (a migration,
+// store by store), record.cpp (unfinished migrations), reports.cpp (the error lines and their
+// causes), ini.cpp (INI text read and merged as every Qt reads it), values.cpp (values Qt could
+// not decode, names fit for printing), application.cpp (Qt's application object and where Qt's
+// messages go), decoding_neutral.cpp (the GUI application the storage-neutral build decodes
+// values with), process_*.cpp (signals, broken pipes, standard error), platform_*.cpp (the
+// storage itself, below the last heading).
 
 #include <QMap>
 #include <QString>
