@@ -1,58 +1,26 @@
 // What the kill campaign under Wine needs of the registry beyond `reg`, on keys below
 // HKEY_LOCAL_MACHINE:
 //
-//   registry_keys sddl <key> <SDDL>     sets the key's owner and DACL
-//   registry_keys dump <key>            every key below it, itself included, sorted: its path, its
-//                                       owner and DACL as SDDL, then each value: name, type, bytes
-//   registry_keys delete <key>          removes it and all below it, whatever their rights
+//   registry_keys dump <key>     every key below it, itself included, sorted: its path, its owner
+//                                and DACL as SDDL, then each value: name, type, bytes
+//   registry_keys <command>      any command of the test cases' (tests/registry_commands_win.cpp):
+//                                sddl <key> <SDDL>, delete <key>, ...
 //
 // Exit status 0 where it succeeded.
 
-#include <windows.h>
+#include <QStringList>
 
-#include <aclapi.h>
-#include <sddl.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
-extern "C" LONG NTAPI RtlAdjustPrivilege(ULONG privilege, BOOLEAN enable, BOOLEAN thread, BOOLEAN *enabled);
+long registryCommand(const QStringList &words);
+std::wstring sddlOf(const std::wstring &key);
 
 namespace {
-
-LONG setSddl(const std::wstring &key, const std::wstring &text)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        return static_cast<LONG>(GetLastError());
-    HKEY handle = nullptr;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK,
-                                READ_CONTROL | WRITE_DAC | WRITE_OWNER, &handle);
-    if (result == ERROR_SUCCESS) {
-        result = RegSetKeySecurity(handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
-        RegCloseKey(handle);
-    }
-    LocalFree(descriptor);
-    return result;
-}
-
-std::wstring sddlOf(const std::wstring &key)
-{
-    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    wchar_t *text = nullptr;
-    std::wstring sddl = L"(no rights)";
-    if (GetNamedSecurityInfoW((L"MACHINE\\" + key).c_str(), SE_REGISTRY_KEY, parts, nullptr, nullptr, nullptr, nullptr,
-                              &descriptor) == ERROR_SUCCESS &&
-        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
-        sddl = text;
-    LocalFree(text);
-    LocalFree(descriptor);
-    return sddl;
-}
 
 std::vector<std::wstring> subkeysOf(HKEY handle)
 {
@@ -73,7 +41,8 @@ bool dump(const std::wstring &key, const std::wstring &path, int depth = 0)
     if (depth > 64 ||
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &handle) != ERROR_SUCCESS)
         return false;
-    wprintf(L"[%ls] %ls\n", path.c_str(), sddlOf(key).c_str());
+    const std::wstring sddl = sddlOf(key);
+    wprintf(L"[%ls] %ls\n", path.c_str(), sddl.empty() ? L"(no rights)" : sddl.c_str());
     std::vector<std::wstring> lines;
     std::vector<wchar_t> name(32768);
     std::vector<BYTE> data(1 << 20);
@@ -103,43 +72,17 @@ bool dump(const std::wstring &key, const std::wstring &path, int depth = 0)
     return whole;
 }
 
-LONG removeKey(const std::wstring &key, int depth = 0)
-{
-    if (depth > 64)
-        return ERROR_BADKEY;
-    HKEY handle = nullptr;
-    const auto open = [&] {
-        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &handle);
-    };
-    LONG result = open();
-    if (result == ERROR_ACCESS_DENIED && setSddl(key, L"O:BAD:(A;;KA;;;BA)") == 0)
-        result = open();
-    if (result != ERROR_SUCCESS)
-        return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
-    const std::vector<std::wstring> subkeys = subkeysOf(handle);
-    const bool emptied = std::all_of(subkeys.cbegin(), subkeys.cend(), [&](const std::wstring &subkey) {
-        return (result = removeKey(key + L'\\' + subkey, depth + 1)) == ERROR_SUCCESS;
-    });
-    if (emptied && NtDeleteKey(handle) != 0)
-        result = ERROR_ACCESS_DENIED;
-    RegCloseKey(handle);
-    return result;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t *argv[])
 {
-    BOOLEAN enabled = FALSE;
-    for (const ULONG privilege : {9, 17, 18})  // taking ownership, backing up, restoring
-        RtlAdjustPrivilege(privilege, TRUE, FALSE, &enabled);
-    const std::wstring command = argc > 1 ? argv[1] : L"";
-    if (argc == 4 && command == L"sddl")
-        return setSddl(argv[2], argv[3]) == ERROR_SUCCESS ? 0 : 1;
-    if (argc == 3 && command == L"dump")
+    if (argc == 3 && std::wstring(argv[1]) == L"dump")
         return dump(argv[2], L"") ? 0 : 1;
-    if (argc == 3 && command == L"delete")
-        return removeKey(argv[2]) == ERROR_SUCCESS ? 0 : 1;
-    fwprintf(stderr, L"usage: registry_keys sddl <key> <SDDL> | dump <key> | delete <key>\n");
-    return 2;
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words.append(QString::fromWCharArray(argv[i]));
+    const long result = registryCommand(words);
+    if (result == -1)
+        fwprintf(stderr, L"usage: registry_keys dump <key> | sddl <key> <SDDL> | delete <key> | ...\n");
+    return result == 0 ? 0 : result == -1 ? 2 : 1;
 }

@@ -2,7 +2,8 @@
 // what `reg` cannot do: `sddl <key> <SDDL>` sets a key's owner and DACL; `same-sddl <key> <key>`
 // succeeds when both keys have the same; `link <key> <target>` makes a registry link, `is-link
 // <key>` succeeds when the key is one, `absent <key>` when there is none; `delete <key>` removes a
-// key and all below it whatever their rights, links without what they lead to.
+// key and all below it whatever their rights, links without what they lead to. The kill campaign's
+// registry tool (bench/) runs them too.
 
 #include <QStringList>
 
@@ -46,6 +47,8 @@ LONG setSddl(const std::wstring &key, const std::wstring &text)
     return result;
 }
 
+}  // namespace
+
 // The key's owner and DACL as SDDL, or an empty text.
 std::wstring sddlOf(const std::wstring &key)
 {
@@ -61,6 +64,8 @@ std::wstring sddlOf(const std::wstring &key)
     LocalFree(descriptor);
     return sddl;
 }
+
+namespace {
 
 LONG makeLink(const std::wstring &key, const std::wstring &target)
 {
