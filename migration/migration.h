@@ -19,6 +19,8 @@
 // values with), process_*.cpp (signals, broken pipes, standard error), platform_*.cpp (the
 // storage itself, below the last heading).
 
+#include "run.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
