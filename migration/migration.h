@@ -93,7 +93,8 @@ QString findPreviousApplicationName(Run &run, const QString &organization, const
 // Unfinished migrations
 
 // An unfinished migration to the new version as its record says, read once per run: the version
-// it copies from (empty: none is recorded, or it was given up) and the groups it has still to carry.
+// it copies from (empty: none is recorded, or it was given up) and the groups it has still to
+// carry.
 struct MigrationPlan {
     QString from;
     QStringList groupsLeft;

@@ -8,7 +8,8 @@
 
 // QSettings decodes the values of a store as it reads them, and Qt reports a value it cannot
 // decode only as a warning: the warnings are therefore watched for the whole run (see
-// application.cpp), and each store remembers whether reading it produced one (store.cpp).
+// application.cpp), and the run remembers of each store whether reading it produced one
+// (store.cpp).
 
 namespace {
 
