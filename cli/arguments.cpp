@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <iostream>
 
 namespace {
 // Every accepted major costs about 252 store probes where the stores cannot be listed, so the
@@ -27,43 +26,45 @@ void checkArguments(const QString &organization, const QString &applicationName,
 {
     bool valid = true;
     if (major == 0) {
-        std::cout << "error: major cannot be 0. You specified: Major: " << major << " [Minor: " << minor << "]"
-                  << std::endl;
+        printLine(
+            QStringLiteral("error: major cannot be 0. You specified: Major: %1 [Minor: %2]").arg(major).arg(minor));
         valid = false;
     }
     if (major < 0 || minor < 0) {
-        std::cout << "error: major or minor cannot be < 0. You specified: Major: " << major << " Minor: " << minor
-                  << std::endl;
+        printLine(QStringLiteral("error: major or minor cannot be < 0. You specified: Major: %1 Minor: %2")
+                      .arg(major)
+                      .arg(minor));
         valid = false;
     }
     if (major > highestVersionNumber || minor > highestVersionNumber) {
-        std::cout << "error: major or minor cannot be > " << highestVersionNumber << ". You specified: Major: " << major
-                  << " Minor: " << minor << std::endl;
+        printLine(QStringLiteral("error: major or minor cannot be > %1. You specified: Major: %2 Minor: %3")
+                      .arg(highestVersionNumber)
+                      .arg(major)
+                      .arg(minor));
         valid = false;
     }
     if (std::any_of(betaLevel.cbegin(), betaLevel.cend(), [](QChar character) { return character.isDigit(); })) {
-        std::cout << "error: betalevel must not contain a digit. You specified: '" << betaLevel.toStdString() << "'"
-                  << std::endl;
+        printLine(QStringLiteral("error: betalevel must not contain a digit. You specified: '") + betaLevel +
+                  QLatin1Char('\''));
         valid = false;
     }
     // The beta level is judged on its own, the names on every store a search may open.
     if (storesClimbOut(QString(), 0, 0, betaLevel)) {
-        std::cout << "error: betalevel must not contain a '..' path element. You specified: '"
-                  << betaLevel.toStdString() << "'" << std::endl;
+        printLine(QStringLiteral("error: betalevel must not contain a '..' path element. You specified: '") +
+                  betaLevel + QLatin1Char('\''));
         valid = false;
     }
     if (climbsOutOfFolder(organization) ||
         storesClimbOut(applicationName + QLatin1String(" x64"), major, minor, QString())) {
-        std::cout << "error: organization or application name cannot contain a '..' path element. You specified: "
-                     "Organization: '"
-                  << organization.toStdString() << "' Application: '" << applicationName.toStdString() << "'"
-                  << std::endl;
+        printLine(QStringLiteral("error: organization or application name cannot contain a '..' path element. "
+                                 "You specified: Organization: '") +
+                  organization + QStringLiteral("' Application: '") + applicationName + QLatin1Char('\''));
         valid = false;
     }
     if (valid)
         return;
 
-    std::cout << std::endl;
+    printLine(QString());
     printUsage();
     std::exit(0);
 }

@@ -8,52 +8,51 @@
 #include <QStringList>
 
 #include <cstdlib>
-#include <iostream>
 
 namespace {
 
 // The stages after the checks, each run only when the one before lets the run go on.
-void migrate(const QString &OrganizationName, const QString &ApplicationName, int ApplicationVersionMajor,
+void migrate(Run &run, const QString &OrganizationName, const QString &ApplicationName, int ApplicationVersionMajor,
              int ApplicationVersionMinor, const QString &betaLevel)
 {
-    std::cout << std::endl;
+    printLine(QString());
     const QString versionName =
         composeVersionName(ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
-    std::cout << "Migrating Settings for '" << OrganizationName.toStdString() << " " << versionName.toStdString() << "'"
-              << std::endl;
-    std::cout << "Check if settings already exist for '" << versionName.toStdString() << "'" << std::endl;
+    printLine(QStringLiteral("Migrating Settings for '") + OrganizationName + QLatin1Char(' ') + versionName +
+              QLatin1Char('\''));
+    printLine(QStringLiteral("Check if settings already exist for '") + versionName + QLatin1Char('\''));
     // A migration cut short left some stores written: it is completed, not taken as done, unless
-    // the version it copied from has no settings any more. Then the version is an ordinary one,
-    // with whatever settings it holds.
-    const QString resumedFrom = resumeMigrationFrom(OrganizationName, versionName);
-    if (!resumedFrom.isEmpty()) {
-        std::cout << "  Resuming the unfinished migration to '" << versionName.toStdString() << "'" << std::endl;
-    } else if (versionSettingsExist(OrganizationName, versionName)) {
-        std::cout << "Not migrating preferences because settings already exist." << std::endl;
+    // it cannot be. Then the version is an ordinary one, with whatever settings it holds.
+    MigrationPlan plan = readMigrationPlan(OrganizationName, versionName);
+    giveUpUnfinishable(run, OrganizationName, versionName, plan);
+    if (plan.resumes()) {
+        printLine(QStringLiteral("  Resuming the unfinished migration to '") + versionName + QLatin1Char('\''));
+    } else if (versionSettingsExist(run, OrganizationName, versionName)) {
+        printLine(QStringLiteral("Not migrating preferences because settings already exist."));
         return;
     }
 
-    std::cout << "Check if a previous version exists..." << std::endl;
-    const QString previousVersionName = findPreviousApplicationName(OrganizationName, ApplicationName,
+    printLine(QStringLiteral("Check if a previous version exists..."));
+    const QString previousVersionName = findPreviousApplicationName(run, OrganizationName, ApplicationName,
                                                                     ApplicationVersionMajor, ApplicationVersionMinor);
     if (previousVersionName.isEmpty()) {
-        if (!resumedFrom.isEmpty())  // its source is no candidate (itself unfinished, say)
-            giveUpMigration(OrganizationName, versionName, resumedFrom);
-        std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
+        giveUpUnfinishable(run, OrganizationName, versionName, plan, /*nothingFound=*/true);
+        printLine(QStringLiteral("Not migrating preferences because no previous version has been found."));
         return;
     }
-    std::cout << "  PreviousApplicationName = " << previousVersionName.toStdString() << std::endl;
-    copyAllSystemSettings(OrganizationName, previousVersionName, versionName);
+    printLine(QStringLiteral("  PreviousApplicationName = ") + previousVersionName);
+    copyAllSystemSettings(run, OrganizationName, previousVersionName, versionName, plan);
 }
 
 }  // namespace
 
 int main(int argc, char *argv[])
 {
-    const QStringList arguments = startApplication(argc, argv);
+    Run run;
+    const QStringList arguments = startApplication(run, argc, argv);
 
     if (arguments.size() != 6 && arguments.size() != 5) {
-        std::cout << "error, 6 arguments needed, you specified " << arguments.size() << std::endl;
+        printLine(QStringLiteral("error, 6 arguments needed, you specified %1").arg(arguments.size()));
         printUsage();
         std::exit(0);
     }
@@ -66,15 +65,15 @@ int main(int argc, char *argv[])
 
     QString betaLevel;
     if (arguments.size() == 5)
-        std::cout << "only 5 arguments specified, betalevel is therefore set to release i.e. '' " << std::endl;
+        printLine(QStringLiteral("only 5 arguments specified, betalevel is therefore set to release i.e. '' "));
     else
         betaLevel = arguments.at(5);
 
     checkArguments(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
 
     // Without write access to the system-wide stores there is nothing this run could do.
-    if (isSystemSettingsWritable())
-        migrate(OrganizationName, ApplicationName + QLatin1String(" x64"), ApplicationVersionMajor,
+    if (tryWritingSystemSettings())
+        migrate(run, OrganizationName, ApplicationName + QLatin1String(" x64"), ApplicationVersionMajor,
                 ApplicationVersionMinor, betaLevel);
     std::exit(0);
 }

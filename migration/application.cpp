@@ -4,52 +4,42 @@
 #include "migration.h"
 
 #include <QCoreApplication>
-#include <QSet>
-
-#include <iostream>
 
 namespace {
 
-// A message is printed once however often it is said: a store read again says the same again.
-void printWarning(const QString &message)
+void printWarning(Run &run, const QString &message)
 {
-    static QSet<QString> printed;
-    if (printed.contains(message))
+    if (run.printedWarnings.contains(message))
         return;
-    printed.insert(message);
-    std::cout << "warning: " << printable(message).toStdString() << std::endl;
+    run.printedWarnings.insert(message);
+    printLine(QStringLiteral("warning: ") + printable(message));
 }
 
+// Qt hands its handler no context: the run is the one under way.
 void routeMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    if (!noteMessage(message))
-        printWarning(message);
+    Run &run = Run::current();
+    if (!noteMessage(run, message))
+        printWarning(run, message);
 }
 
 }  // namespace
 
-QCoreApplication *&ownApplication()
-{
-    // Lives until the process ends: it is never destroyed at exit, when Qt's own globals go.
-    static QCoreApplication *instance = nullptr;
-    return instance;
-}
-
-QStringList startApplication(int &argc, char **argv)
+QStringList startApplication(Run &run, int &argc, char **argv)
 {
     // The run must end with status 0 and its work done: no warning may abort it.
     qunsetenv("QT_FATAL_WARNINGS");
     qunsetenv("QT_FATAL_CRITICALS");
-    prepareProcess();
+    prepareProcess(run);
     qInstallMessageHandler(routeMessage);
-    ownApplication() = new QCoreApplication(argc, argv);
+    run.application = new QCoreApplication(argc, argv);
     return QCoreApplication::arguments();
 }
 
-void reportLibraryMessages()
+void reportLibraryMessages(Run &run)
 {
-    for (const QString &message : takeLibraryMessages()) {
-        noteMessage(message);
-        printWarning(message);
+    for (const QString &message : takeLibraryMessages(run)) {
+        noteMessage(run, message);
+        printWarning(run, message);
     }
 }

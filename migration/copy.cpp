@@ -3,7 +3,6 @@
 
 #include "migration.h"
 
-#include <iostream>
 #include <new>
 
 namespace {
@@ -11,13 +10,13 @@ namespace {
 // Of the given groups, those whose store of the previous version has settings, to be carried, and
 // (in `unreadable`) those whose store cannot be read now (reported): these keep the migration
 // unfinished rather than let it pass for whole. Stores without keys are left as they are.
-QStringList storesWithSettings(const QString &organization, const QString &fromVersionName, const QStringList &groups,
-                               QStringList *unreadable)
+QStringList storesWithSettings(Run &run, const QString &organization, const QString &fromVersionName,
+                               const QStringList &groups, QStringList *unreadable)
 {
     QStringList found;
     for (const QString &group : groups) {
         bool notRead = false;
-        if (settingsExist(organization, composeStoreName(fromVersionName, group), &notRead))
+        if (settingsExist(run, organization, composeStoreName(fromVersionName, group), &notRead))
             found.append(group);
         else if (notRead)
             unreadable->append(group);
@@ -40,7 +39,7 @@ Carried carryWithinMemory(const QString &organization, const QString &from, cons
 // Carries the stores, taking each off the record once it is whole. A write of the record that
 // fails leaves the earlier record, which still names that store: the next run carries it again,
 // to the same result. An installer's request to stop is met between two stores.
-void carryStores(const QString &organization, const QString &fromVersionName, const QString &toVersionName,
+void carryStores(Run &run, const QString &organization, const QString &fromVersionName, const QString &toVersionName,
                  const QStringList &groups, QStringList groupsLeft)
 {
     for (const QString &group : groups) {
@@ -55,7 +54,7 @@ void carryStores(const QString &organization, const QString &fromVersionName, co
             recordMigration(organization, toVersionName, fromVersionName, groupsLeft);
             break;
         case Carried::NotRead:
-            reportUnreadable(from, cause);
+            reportUnreadable(run, from, cause);
             break;
         case Carried::NotWritten:
             reportUnwritable(to, cause);
@@ -66,26 +65,25 @@ void carryStores(const QString &organization, const QString &fromVersionName, co
 
 }  // namespace
 
-void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName)
+void copyAllSystemSettings(Run &run, const QString &organization, const QString &fromVersionName,
+                           const QString &toVersionName, const MigrationPlan &plan)
 {
-    std::cout << "Copy All System Settings from '" << fromVersionName.toStdString() << "' to '"
-              << toVersionName.toStdString() << "'" << std::endl;
+    printLine(QStringLiteral("Copy All System Settings from '") + fromVersionName + QStringLiteral("' to '") +
+              toVersionName + QLatin1Char('\''));
 
     const QStringList groups = settingsGroups();
-    // Another writer may have filled the new version's stores since they were found empty; an
-    // unfinished migration to it filled them itself, and is completed: from where it stopped, when
-    // it copied from this very version.
-    QStringList groupsLeft;
-    const QString resumedFrom = unfinishedMigrationSource(organization, toVersionName, &groupsLeft);
-    if (resumedFrom.isEmpty() && settingsExist(organization, composeStoreName(toVersionName, groups.first()))) {
-        std::cout << "  Settings already exist for '" << toVersionName.toStdString() << "', not copying settings"
-                  << std::endl;
+    // Another writer may have filled the new version's stores since they were found empty: they
+    // are its. A migration the plan resumes filled them itself, and is completed: from where it
+    // stopped, when it copied from this very version.
+    if (!plan.resumes() && settingsExist(run, organization, composeStoreName(toVersionName, groups.first()))) {
+        printLine(QStringLiteral("  Settings already exist for '") + toVersionName +
+                  QStringLiteral("', not copying settings"));
         return;
     }
-    if (resumedFrom != fromVersionName)
-        groupsLeft = groups;
+    const bool resumed = plan.from == fromVersionName;
+    QStringList groupsLeft = resumed ? plan.groupsLeft : groups;
     QStringList unreadable;
-    const QStringList carried = storesWithSettings(organization, fromVersionName, groupsLeft, &unreadable);
+    const QStringList carried = storesWithSettings(run, organization, fromVersionName, groupsLeft, &unreadable);
     groupsLeft.clear();
     for (const QString &group : groups)
         if (carried.contains(group) || unreadable.contains(group))
@@ -94,12 +92,12 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
     // previous version to another migration. Without that record, a copy cut short would pass
     // for a whole one: nothing is written. A record of this very migration stands as it is until
     // a store is carried (so a full disk cannot cost it).
-    const bool recorded = resumedFrom == fromVersionName && !groupsLeft.isEmpty();
+    const bool recorded = resumed && !groupsLeft.isEmpty();
     if (stopRequested())
         return;  // asked to stop before anything was written: a later run migrates
     QString cause;
     if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft, &cause))
-        carryStores(organization, fromVersionName, toVersionName, carried, groupsLeft);
+        carryStores(run, organization, fromVersionName, toVersionName, carried, groupsLeft);
     else
         reportUnwritable(recordName(organization, toVersionName), cause);
     removeCreatedFolders();

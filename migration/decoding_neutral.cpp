@@ -54,10 +54,10 @@ bool acceptedRuntimeFolder(const QString &folder, const QTemporaryDir &ownFolder
 
 void prepareToDecodeValues()
 {
-    static bool prepared = false;
-    if (prepared)
+    Run &run = Run::current();
+    if (run.preparedToDecode)
         return;
-    prepared = true;
+    run.preparedToDecode = true;
     if (!minimalPlatformAvailable())
         return;
     // The GUI application gets no command line of the caller's: it would take options such as
@@ -65,7 +65,7 @@ void prepareToDecodeValues()
     static int guiArgc = 1;
     static std::array<char, 25> name{"VantorelSettingsMigrator"};
     static std::array<char *, 2> guiArgv{name.data(), nullptr};
-    delete ownApplication();
+    delete run.application;
     qputenv("QT_QPA_PLATFORM", "minimal");
     // Where the caller's runtime folder will not do (none, as for an installer running as root,
     // or another user's, passed on by su or sudo), Qt GUI gets a private one instead, needed only
@@ -78,8 +78,8 @@ void prepareToDecodeValues()
     // What it says about its own start-up is nobody's concern.
     const QtMessageHandler routed =
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    ownApplication() = new QGuiApplication(guiArgc, guiArgv.data());
-    takeLibraryMessages();
+    run.application = new QGuiApplication(guiArgc, guiArgv.data());
+    takeLibraryMessages(run);
     qInstallMessageHandler(routed);
     if (replaced && runtimeFolder.isNull())
         qunsetenv("XDG_RUNTIME_DIR");

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-bool settingsExist(const QString &organization, const QString &applicationName, bool *unreadable)
+bool settingsExist(Run &run, const QString &organization, const QString &applicationName, bool *unreadable)
 {
     // A store without keys is left as it is, comments and all: Qt's writers would not touch it.
     // (A store too large for the memory left is one that cannot be read now.)
@@ -15,21 +15,21 @@ bool settingsExist(const QString &organization, const QString &applicationName, 
         cause = QStringLiteral("not enough memory to read it");
     }
     if (content == StoreContent::NotRead)
-        reportUnreadable(applicationName, cause);
+        reportUnreadable(run, applicationName, cause);
     if (unreadable)
         *unreadable = content == StoreContent::NotRead;
     return content == StoreContent::Keys;
 }
 
-bool versionSettingsExist(const QString &organization, const QString &versionName)
+bool versionSettingsExist(Run &run, const QString &organization, const QString &versionName)
 {
     const QStringList groups = settingsGroups();
     return std::any_of(groups.cbegin(), groups.cend(), [&](const QString &group) {
-        return settingsExist(organization, composeStoreName(versionName, group));
+        return settingsExist(run, organization, composeStoreName(versionName, group));
     });
 }
 
-bool isSystemSettingsWritable()
+bool tryWritingSystemSettings()
 {
     const QString probe = QStringLiteral("SettingsMigrator write probe");
     // Trying a FIFO or a folder could wait for good, or fail.

@@ -10,6 +10,7 @@
 
 namespace {
 
+// The one state of the run outside it: a signal handler may set nothing else.
 volatile std::sig_atomic_t stopSignal = 0;
 
 void requestStop(int signal)
@@ -17,15 +18,9 @@ void requestStop(int signal)
     stopSignal = signal;
 }
 
-int &heldBack()
-{
-    static int descriptor = -1;
-    return descriptor;
-}
-
 }  // namespace
 
-void prepareProcess()
+void prepareProcess(Run &run)
 {
     // An installer that stops reading must not stop the migration halfway.
     std::signal(SIGPIPE, SIG_IGN);
@@ -48,15 +43,15 @@ void prepareProcess()
     fcntl(ends[0], F_SETFD, FD_CLOEXEC);
     dup2(ends[1], STDERR_FILENO);
     close(ends[1]);
-    heldBack() = ends[0];
+    run.heldBackErrors = ends[0];
 }
 
-QStringList takeLibraryMessages()
+QStringList takeLibraryMessages(Run &run)
 {
     QByteArray said;
     std::array<char, 4096> buffer{};
     ssize_t size = 0;
-    while (heldBack() >= 0 && (size = read(heldBack(), buffer.data(), buffer.size())) > 0)
+    while (run.heldBackErrors >= 0 && (size = read(run.heldBackErrors, buffer.data(), buffer.size())) > 0)
         said.append(buffer.data(), static_cast<int>(size));
     QStringList messages = QString::fromLocal8Bit(said).split(QLatin1Char('\n'));
     messages.removeAll(QString());

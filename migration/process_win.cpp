@@ -8,15 +8,12 @@
 
 namespace {
 
-std::atomic<bool> &stopSignal()
-{
-    static std::atomic<bool> requested{false};
-    return requested;
-}
+// The one state of the run outside it: the console's handler runs on a thread of its own.
+std::atomic<bool> stopSignal{false};
 
 BOOL WINAPI requestStop(DWORD)
 {
-    stopSignal() = true;
+    stopSignal = true;
     // A closing console ends the process once this returns; the record of the migration stays
     // until a later run completes it.
     return TRUE;
@@ -24,19 +21,19 @@ BOOL WINAPI requestStop(DWORD)
 
 }  // namespace
 
-void prepareProcess()
+void prepareProcess(Run &)
 {
     // Writes to a pipe without reader fail on Windows; they never end the process. The Qt built
     // for Windows reports image decoding problems through Qt's own messages.
     SetConsoleCtrlHandler(requestStop, TRUE);
 }
 
-QStringList takeLibraryMessages()
+QStringList takeLibraryMessages(Run &)
 {
     return {};
 }
 
 bool stopRequested()
 {
-    return stopSignal();
+    return stopSignal;
 }

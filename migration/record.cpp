@@ -18,7 +18,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <iostream>
 
 namespace {
 
@@ -56,7 +55,7 @@ QString recordName(const QString &organization, const QString &versionName)
                                                   : digestName(organization, versionName);
 }
 
-QString unfinishedMigrationSource(const QString &organization, const QString &versionName, QStringList *groupsLeft)
+MigrationPlan readMigrationPlan(const QString &organization, const QString &versionName)
 {
     for (const QString &name : recordNames(organization, versionName)) {
         const std::unique_ptr<QSettings> record = openStore(ownOrganization(), name);
@@ -65,38 +64,38 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
         // Records of 1.0.0 hold names as they are, and say nothing of the groups left: every store
         // is carried again.
         const QVariant from = record->value(QStringLiteral("from")), left = record->value(QStringLiteral("left"));
-        QString source = left.isValid() ? decoded(from) : from.toString();
-        if (source.isEmpty())
+        MigrationPlan plan{left.isValid() ? decoded(from) : from.toString(), {}};
+        if (plan.from.isEmpty())
             continue;
-        if (groupsLeft) {
-            *groupsLeft = left.isValid() ? decoded(left).split(QLatin1Char(' ')) : settingsGroups();
-            groupsLeft->removeAll(QString());
-        }
-        return source;
+        plan.groupsLeft = left.isValid() ? decoded(left).split(QLatin1Char(' ')) : settingsGroups();
+        plan.groupsLeft.removeAll(QString());
+        return plan;
     }
     return {};
 }
 
-QString resumeMigrationFrom(const QString &organization, const QString &versionName)
+bool isMigrationUnfinished(const QString &organization, const QString &versionName)
 {
-    QString from = unfinishedMigrationSource(organization, versionName);
+    return readMigrationPlan(organization, versionName).resumes();
+}
+
+void giveUpUnfinishable(Run &run, const QString &organization, const QString &versionName, MigrationPlan &plan,
+                        bool nothingFound)
+{
+    if (!plan.resumes())
+        return;
     // A record is no command line, yet its names are held to the same rules: one that would reach
     // stores outside the organisation's folder is given up before any store is looked at.
     const QStringList groups = settingsGroups();
     const bool climbsOut = std::any_of(groups.cbegin(), groups.cend(), [&](const QString &group) {
-        return climbsOutOfFolder(composeStoreName(from, group));
+        return climbsOutOfFolder(composeStoreName(plan.from, group));
     });
-    if (from.isEmpty() || (!climbsOut && versionSettingsExist(organization, from)))
-        return from;
-    giveUpMigration(organization, versionName, from);
-    return {};
-}
-
-void giveUpMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
-{
-    std::cout << "  The unfinished migration from '" << fromVersionName.toStdString()
-              << "' cannot be completed and is given up" << std::endl;
-    recordMigration(organization, versionName, fromVersionName, {});
+    if (!nothingFound && !climbsOut && versionSettingsExist(run, organization, plan.from))
+        return;
+    printLine(QStringLiteral("  The unfinished migration from '") + plan.from +
+              QStringLiteral("' cannot be completed and is given up"));
+    recordMigration(organization, versionName, plan.from, {});
+    plan = {};
 }
 
 bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,

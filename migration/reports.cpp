@@ -2,39 +2,33 @@
 
 #include "migration.h"
 
-#include <QSet>
-
-#include <iostream>
-
 namespace {
 
 void reportCause(const QString &cause)
 {
-    std::cout << "  cause: " << printable(cause.isEmpty() ? QStringLiteral("unknown") : cause).toStdString()
-              << std::endl;
+    printLine(QStringLiteral("  cause: ") + printable(cause.isEmpty() ? QStringLiteral("unknown") : cause));
 }
 
 }  // namespace
 
-void reportUnreadable(const QString &applicationName, const QString &cause)
+void reportUnreadable(Run &run, const QString &applicationName, const QString &cause)
 {
     // However often a search meets the store, it is named once.
-    static QSet<QString> reported;
-    if (reported.contains(applicationName))
+    if (run.reportedUnreadable.contains(applicationName))
         return;
-    reported.insert(applicationName);
-    std::cout << "error: could not read settings from '" << applicationName.toStdString() << "'" << std::endl;
+    run.reportedUnreadable.insert(applicationName);
+    printLine(QStringLiteral("error: could not read settings from '") + applicationName + QLatin1Char('\''));
     reportCause(cause);
 }
 
 void reportUnwritable(const QString &applicationName, const QString &cause)
 {
-    std::cout << "error: could not write settings to '" << applicationName.toStdString() << "'" << std::endl;
+    printLine(QStringLiteral("error: could not write settings to '") + applicationName + QLatin1Char('\''));
     reportCause(cause);
 }
 
 void reportLeftOut(const QString &key, const QString &applicationName)
 {
-    std::cout << "error: not copying '" << printable(key).toStdString() << "' of '" << applicationName.toStdString()
-              << "': its value cannot be read by this program" << std::endl;
+    printLine(QStringLiteral("error: not copying '") + printable(key) + QStringLiteral("' of '") + applicationName +
+              QStringLiteral("': its value cannot be read by this program"));
 }

@@ -27,14 +27,16 @@ bool isCandidate(int candidateMajor, int candidateMinor, int major, int minor)
 
 // Whether the version has settings and no unfinished migration is writing it. The record is looked
 // at after the stores: a migration records itself before it writes its first store, so one that
-// is still writing a store found with settings is seen.
-bool isWholeVersionWithSettings(const QString &organization, const QString &versionName, const QStringList &groups)
+// is still writing a store found with settings is seen. (The record asked about is the
+// candidate's own, not the one the run's plan was read from.)
+bool isWholeVersionWithSettings(Run &run, const QString &organization, const QString &versionName,
+                                const QStringList &groups)
 {
     return std::any_of(groups.cbegin(), groups.cend(),
                        [&](const QString &group) {
-                           return settingsExist(organization, composeStoreName(versionName, group));
+                           return settingsExist(run, organization, composeStoreName(versionName, group));
                        }) &&
-           unfinishedMigrationSource(organization, versionName).isEmpty();
+           !isMigrationUnfinished(organization, versionName);
 }
 
 int indexOf(const QStringList &list, const QString &text, Qt::CaseSensitivity nameCase)
@@ -80,7 +82,8 @@ std::map<Candidate, QStringList> listedCandidates(const QStringList &storeNames,
 
 }  // namespace
 
-QString findPreviousApplicationName(const QString &organization, const QString &applicationName, int major, int minor)
+QString findPreviousApplicationName(Run &run, const QString &organization, const QString &applicationName, int major,
+                                    int minor)
 {
     const QStringList groups = settingsGroups();
     QStringList storeNames;
@@ -93,7 +96,7 @@ QString findPreviousApplicationName(const QString &organization, const QString &
             for (const QString &group : groups)
                 if (listedGroups.contains(group))
                     present.append(group);
-            if (isWholeVersionWithSettings(organization, versionName, present))
+            if (isWholeVersionWithSettings(run, organization, versionName, present))
                 return versionName;
         }
         return {};
@@ -108,7 +111,7 @@ QString findPreviousApplicationName(const QString &organization, const QString &
         for (int n = topMinor; n >= 0; --n) {
             for (int betaIndex = 0; betaIndex < betaLevelCount; ++betaIndex) {
                 QString candidate = composeCandidateName(applicationName, m, n, betaIndex);
-                if (isWholeVersionWithSettings(organization, candidate, groups))
+                if (isWholeVersionWithSettings(run, organization, candidate, groups))
                     return candidate;
             }
         }

@@ -1,32 +1,19 @@
 #include "migration.h"
 
-#include <QSet>
 #include <QSettings>
-
-namespace {
-
-// Stores, as "organisation/store", while whose reading Qt, or a library below it, said something:
-// a value that failed to decode, or a damaged image. Qt reads a store once and may hand the same
-// contents to later objects, so what was said the first time is kept for the run.
-QSet<QString> &storesWithDecodeFailures()
-{
-    static QSet<QString> stores;
-    return stores;
-}
-
-}  // namespace
 
 std::unique_ptr<QSettings> openStore(const QString &organization, const QString &applicationName, bool *unreadable)
 {
+    Run &run = Run::current();
     const auto cannotRead = [&](const QString &cause) {
-        reportUnreadable(applicationName, cause);
+        reportUnreadable(run, applicationName, cause);
         if (unreadable)
             *unreadable = true;
         return nullptr;
     };
     if (unreadable)
         *unreadable = false;
-    const int messagesBefore = messagesNoted();  // (where only reading tells, the state reads it)
+    const int messagesBefore = run.messagesNoted;  // (where only reading tells, the state reads it)
     switch (storeState(organization, applicationName)) {
     case StoreState::Absent:
         return nullptr;
@@ -39,9 +26,9 @@ std::unique_ptr<QSettings> openStore(const QString &organization, const QString 
     std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
     // Qt decodes a file's values once their keys are first asked for.
     const bool empty = store->allKeys().isEmpty();
-    reportLibraryMessages();  // what libraries said while the values were decoded
-    if (messagesNoted() != messagesBefore)
-        storesWithDecodeFailures().insert(organization + QLatin1Char('/') + applicationName);
+    reportLibraryMessages(run);  // what libraries said while the values were decoded
+    if (run.messagesNoted != messagesBefore)
+        run.decodeFailures.insert(organization + QLatin1Char('/') + applicationName);
     if (empty && store->status() != QSettings::NoError)
         return cannotRead(store->status() == QSettings::AccessError
                               ? QStringLiteral("permission denied")
@@ -51,5 +38,5 @@ std::unique_ptr<QSettings> openStore(const QString &organization, const QString 
 
 bool decodeFailedIn(const QString &organization, const QString &applicationName)
 {
-    return storesWithDecodeFailures().contains(organization + QLatin1Char('/') + applicationName);
+    return Run::current().decodeFailures.contains(organization + QLatin1Char('/') + applicationName);
 }

@@ -2,29 +2,16 @@
 
 #include <QMetaType>
 #include <QRegularExpression>
-#include <QSet>
 #include <QVariant>
 
 #include <algorithm>
 
 // QSettings decodes the values of a store as it reads them, and Qt reports a value it cannot
 // decode only as a warning: the warnings are therefore watched for the whole run (see
-// application.cpp), and each store remembers whether reading it produced one (store.cpp).
+// application.cpp), and the run remembers of each store whether reading it produced one
+// (store.cpp).
 
 namespace {
-
-// Type ids of the values that failed to decode in this run.
-QSet<int> &undecodableTypes()
-{
-    static QSet<int> types;
-    return types;
-}
-
-int &messageCount()
-{
-    static int count = 0;
-    return count;
-}
 
 bool isEmptyContainer(const QVariant &value)
 {
@@ -40,7 +27,7 @@ bool isEmptyContainer(const QVariant &value)
 
 }  // namespace
 
-bool noteMessage(const QString &message)
+bool noteMessage(Run &run, const QString &message)
 {
     // The value then has type N and holds nothing.
     static const QRegularExpression typeNotLoaded(QStringLiteral("^QVariant::load: unable to load type (\\d+)\\.$"));
@@ -49,15 +36,15 @@ bool noteMessage(const QString &message)
     // Without a GUI application, pixmaps and the icons made of them arrive empty.
     static const QRegularExpression pixmapNotMade(QStringLiteral("^QPixmap\\b.*\\bQGuiApplication\\b"));
 
-    ++messageCount();
+    ++run.messagesNoted;
     const QRegularExpressionMatch notLoaded = typeNotLoaded.match(message);
     if (notLoaded.hasMatch()) {
-        undecodableTypes().insert(notLoaded.captured(1).toInt());
+        run.undecodableTypes.insert(notLoaded.captured(1).toInt());
         return true;
     }
     if (pixmapNotMade.match(message).hasMatch()) {
-        undecodableTypes().unite({QMetaType::QPixmap, QMetaType::QBitmap, QMetaType::QIcon, QMetaType::QCursor,
-                                  QMetaType::QBrush, QMetaType::QPen, QMetaType::QPalette, QMetaType::QTextFormat});
+        run.undecodableTypes.unite({QMetaType::QPixmap, QMetaType::QBitmap, QMetaType::QIcon, QMetaType::QCursor,
+                                    QMetaType::QBrush, QMetaType::QPen, QMetaType::QPalette, QMetaType::QTextFormat});
         return true;
     }
     return typeUnknown.match(message).hasMatch();
@@ -65,12 +52,12 @@ bool noteMessage(const QString &message)
 
 int messagesNoted()
 {
-    return messageCount();
+    return Run::current().messagesNoted;
 }
 
 bool isUndecodable(const QVariant &value, bool decodeFailed)
 {
-    if (undecodableTypes().contains(value.userType()))
+    if (Run::current().undecodableTypes.contains(value.userType()))
         return true;
     // An empty string list is also stored as an invalid value, and an empty list is empty: only
     // where Qt said it failed are they taken for what it emptied.
