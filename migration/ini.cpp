@@ -47,43 +47,88 @@ uint mixed(uint hash)
     return hash ^ (hash >> 13);
 }
 
-// A key or group path as one Qt names it: a stretch of Parsed::names. A text of many thousand keys
-// keeps them all in one buffer rather than in a string each, which would cost an allocation apiece.
+// A key or group path as one Qt names it. Most names are read from their bytes alike by both Qt
+// (see plain()): those stay where they stand in the text, a stretch of its bytes read as Latin-1,
+// so that a store of many thousand keys costs no copy of its names. The others are decoded into
+// Parsed::names, all of a text's in one buffer rather than a string each.
 struct Name {
-    int at = 0;
+    int at = 0;  // >= 0: the text's bytes [at, at + size); else Parsed::names from -1 - at
     int size = 0;
     uint hash = unhashed;  // of its text (before mixed())
+    bool slash = false;    // a group's path: "/" follows the bytes
 };
+
+// The text of a Name: Latin-1 bytes or UTF-16 units, and "/" after them where it says so.
+struct View {
+    const char *bytes = nullptr;  // one of the two
+    const QChar *units = nullptr;
+    int size = 0;  // the slash included
+    bool slash = false;
+
+    char16_t at(int i) const
+    {
+        if (slash && i == size - 1)
+            return u'/';
+        return units ? units[i].unicode() : static_cast<unsigned char>(bytes[i]);
+    }
+    QString toString() const
+    {
+        QString text = units ? QString(units, size) : QString::fromLatin1(bytes, size - (slash ? 1 : 0));
+        return slash ? text.append(QLatin1Char('/')) : text;
+    }
+};
+
+// The same units in the same order (as QStringView compares them).
+int compare(const View &a, const View &b)
+{
+    const int size = std::min(a.size, b.size);
+    if (a.bytes && b.bytes && !a.slash && !b.slash) {
+        const int order = size == 0 ? 0 : std::memcmp(a.bytes, b.bytes, size);
+        if (order != 0)
+            return order;
+    } else {
+        for (int i = 0; i < size; ++i)
+            if (a.at(i) != b.at(i))
+                return a.at(i) < b.at(i) ? -1 : 1;
+    }
+    return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
+}
+
+bool operator==(const View &a, const View &b)
+{
+    return a.size == b.size && compare(a, b) == 0;
+}
 
 struct Line {
     int start;  // the line's bytes, [start, end); 0 for a key Qt reads with the byte order mark
     int end;
-    int equals;                     // its '=': the value follows
-    int section;                    // index into Parsed::sections
-    std::array<Name, Readers> key;  // the key, as each Qt names it, after its group's path (and hashed on from it)
+    int equals;   // its '=': the value follows
+    int section;  // index into Parsed::sections
+    Name key;     // the key as Qt 5 names it, after its group's path (and hashed on from it)
+    int qt6Key;   // index into Parsed::qt6Names of the key as Qt 6 names it, -1 where it is Qt 5's
     Tail tail;
 };
 
 // A full key path: a group's path and a key within it. The same path can be split differently
 // ("a/" and "b/c", or "a/b/" and "c"): keys are the same where they join to the same text.
 struct Key {
-    QStringView path;
-    QStringView name;
-    QString toString() const { return path.toString().append(name); }
+    View path;
+    View name;
+    QString toString() const { return path.toString().append(name.toString()); }
+    char16_t at(int i) const { return i < path.size ? path.at(i) : name.at(i - path.size); }
 };
 
 bool operator==(const Key &a, const Key &b)
 {
-    if (a.path.size() + a.name.size() != b.path.size() + b.name.size())
+    const int size = a.path.size + a.name.size;
+    if (size != b.path.size + b.name.size)
         return false;
-    if (a.path.size() == b.path.size())
+    if (a.path.size == b.path.size)
         return a.path == b.path && a.name == b.name;
-    const Key &shorter = a.path.size() < b.path.size() ? a : b;
-    const Key &longer = &shorter == &a ? b : a;
-    const auto split = shorter.path.size();
-    const auto rest = longer.path.size() - split;
-    return longer.path.left(split) == shorter.path && longer.path.mid(split) == shorter.name.left(rest) &&
-           shorter.name.mid(rest) == longer.name;
+    for (int i = 0; i < size; ++i)
+        if (a.at(i) != b.at(i))
+            return false;
+    return true;
 }
 
 bool operator!=(const Key &a, const Key &b)
@@ -92,8 +137,9 @@ bool operator!=(const Key &a, const Key &b)
 }
 
 struct Section {
-    std::array<Name, Readers> path;  // "" for the keys outside any group, else "<group>/"; one Name where both agree
-    int headerStart;                 // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
+    Name path;         // as Qt 5 names it: "" for the keys outside any group, else "<group>/"
+    int qt6Path;       // as key's qt6Key
+    int headerStart;   // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
     int headerEnd;
     Tail headerTail;
     int last;  // index of its last key line, -1 if none
@@ -114,10 +160,12 @@ bool plain(const char *from, const char *to)
 }
 
 struct Parsed {
+    const char *data = nullptr;  // the text
     std::vector<Section> sections;
     std::vector<Line> lines;  // the key lines
-    // The text of every Name, in its first `used` characters; the rest is room for more, left
-    // unwritten (QString::resize() does not fill it: pages not touched are not paid for).
+    std::vector<Name> qt6Names;  // the few names Qt 6 reads otherwise than Qt 5
+    // The text of every decoded Name, in its first `used` characters; the rest is room for more,
+    // left unwritten (QString::resize() does not fill it: pages not touched are not paid for).
     QString names;
     int used = 0;
     bool malformed = false;  // a line QSettings reports as a format error
@@ -127,16 +175,37 @@ struct Parsed {
     Tail endTail;
     QByteArray lineBreak = "\n";  // the first the text uses
 
-    QStringView text(const Name &name) const { return {names.constData() + name.at, name.size}; }
+    View text(const Name &name) const
+    {
+        if (name.at >= 0)
+            return {data + name.at, nullptr, name.size + (name.slash ? 1 : 0), name.slash};
+        return {nullptr, names.constData() - 1 - name.at, name.size, false};
+    }
+    const Name &keyName(const Line &line, int reader) const
+    {
+        return reader == Qt6 && line.qt6Key >= 0 ? qt6Names[line.qt6Key] : line.key;
+    }
+    const Name &pathName(const Section &section, int reader) const
+    {
+        return reader == Qt6 && section.qt6Path >= 0 ? qt6Names[section.qt6Path] : section.path;
+    }
     Key key(int line, int reader) const
     {
-        const Line &keyLine = lines.at(line);
-        return {path(keyLine.section, reader), text(keyLine.key[reader])};
+        const Line &keyLine = lines[line];
+        return {path(keyLine.section, reader), text(keyName(keyLine, reader))};
     }
-    QStringView path(int section, int reader) const { return text(sections.at(section).path[reader]); }
+    View path(int section, int reader) const { return text(pathName(sections[section], reader)); }
+    // The index into qt6Names of Qt 6's `name` where it is not Qt 5's, else -1.
+    int qt6(const Name &name, const Name &qt5)
+    {
+        if (name.at == qt5.at)
+            return -1;
+        qt6Names.push_back(name);
+        return static_cast<int>(qt6Names.size()) - 1;
+    }
 
-    // A new Name: the bytes [from, to) as Latin-1, then the `rest`, hashed on from `hash` (its group
-    // path's, for a key).
+    // A new Name, decoded: the bytes [from, to) as Latin-1, then the `rest`, hashed on from `hash`
+    // (its group path's, for a key).
     Name name(uint hash, const char *from, const char *to, std::initializer_list<QStringView> rest = {})
     {
         const int size = std::accumulate(rest.begin(), rest.end(), static_cast<int>(to - from),
@@ -154,37 +223,27 @@ struct Parsed {
                 hash = hashOn(hash, c.unicode());
             }
         }
-        const Name made{used, size, hash};
+        const Name made{-1 - used, size, hash};
         used += size;
         return made;
     }
     Name name(uint hash, std::initializer_list<QStringView> parts) { return name(hash, nullptr, nullptr, parts); }
-    // As name(), for bytes both Qt read alike (see plain()), in one pass over them; for others,
-    // nothing is added and the Name's size is -1.
-    Name plainName(uint hash, const char *from, const char *to, QStringView suffix = {})
+    // The bytes [from, to) where they stand, for bytes both Qt read alike (see plain()), with "/"
+    // after them for a group's path; for others, the Name's size is -1.
+    Name plainName(uint hash, const char *from, const char *to, bool slash = false) const
     {
         const Name none{0, -1, 0};
         if (from != to && (from[0] == ' ' || to[-1] == ' '))
             return none;
-        const auto size = static_cast<int>((to - from) + suffix.size());
-        if (used + size > names.size())
-            names.resize(2 * (used + size));
-        QChar *unit = names.data() + used;
+        const Name made{static_cast<int>(from - data), static_cast<int>(to - from), 0, slash};
         bool plainSoFar = true;
-        for (; from != to; ++from, ++unit) {
+        for (; from != to; ++from) {
             plainSoFar &= plainBytes[static_cast<unsigned char>(*from)];
-            *unit = QLatin1Char(*from);
-            hash = hashOn(hash, unit->unicode());
+            hash = hashOn(hash, static_cast<unsigned char>(*from));
         }
         if (!plainSoFar)
             return none;
-        for (const QChar c : suffix) {
-            *unit++ = c;
-            hash = hashOn(hash, c.unicode());
-        }
-        const Name made{used, size, hash};
-        used += size;
-        return made;
+        return {made.at, made.size, slash ? hashOn(hash, u'/') : hash, slash};
     }
 };
 
@@ -260,7 +319,7 @@ public:
     // (Keys are compared only where their hashes are the same: most lookups find none such.)
     int line(const Parsed &text, int line) const
     {
-        return table.value(text.lines.at(line).key[reader].hash, [&](int found) {
+        return table.value(text.keyName(text.lines[line], reader).hash, [&](int found) {
             return (&text == parsed && found == line) || parsed->key(found, reader) == text.key(line, reader);
         });
     }
@@ -268,7 +327,7 @@ public:
     int &insert(int line)
     {
         return table.insert(
-            parsed->lines.at(line).key[reader].hash,
+            parsed->keyName(parsed->lines[line], reader).hash,
             [&](int found) { return parsed->key(found, reader) == parsed->key(line, reader); }, line);
     }
     QVector<int> lines() const { return table.values(); }
@@ -462,8 +521,9 @@ std::array<QString, Readers> keys(const QByteArray &data, int from, int to, int 
     return names;
 }
 
-// The group path of the header [lineStart, close), close its ']' or the line's end.
-std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, int lineStart, int close)
+// The group path of the header [lineStart, close), close its ']' or the line's end: Qt 5's, and
+// where Qt 6's differs, its index into qt6Names.
+std::pair<Name, int> sectionPaths(Parsed &parsed, const QByteArray &data, int lineStart, int close)
 {
     int from = lineStart + 1;
     while (from < close && isWhite(QLatin1Char(data.at(from))))
@@ -473,29 +533,26 @@ std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, i
     const char *const bytes = data.constData();
     // cppcheck-suppress knownConditionTrueFalse ; (seven or eight bytes may name the general group)
     if (close - from != 7 && close - from != 8) {
-        const Name path = parsed.plainName(unhashed, bytes + from, bytes + close, u"/");
+        const Name path = parsed.plainName(unhashed, bytes + from, bytes + close, true);
         if (path.size >= 0)
-            return {path, path};
+            return {path, -1};
     }
     const QByteArray name = data.mid(from, close - from);
-    if (name.compare("general", Qt::CaseInsensitive) == 0) {
-        const Name path = parsed.name(unhashed, nullptr, nullptr);
-        return {path, path};
-    }
-    if (name.compare("%general", Qt::CaseInsensitive) == 0) {
-        const Name path = parsed.name(unhashed, bytes + from + 1, bytes + close, {u"/"});
-        return {path, path};
-    }
+    if (name.compare("general", Qt::CaseInsensitive) == 0)
+        return {Name(), -1};
+    if (name.compare("%general", Qt::CaseInsensitive) == 0)
+        return {parsed.plainName(unhashed, bytes + from + 1, bytes + close, true), -1};
     const std::array<QString, Readers> names =
         keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), parsed.agree);
     const Name path = parsed.name(unhashed, {names[Qt5], u"/"});
-    return {path, names[Qt6] == names[Qt5] ? path : parsed.name(unhashed, {names[Qt6], u"/"})};
+    return {path, names[Qt6] == names[Qt5] ? -1 : parsed.qt6(parsed.name(unhashed, {names[Qt6], u"/"}), path)};
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
 Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 {
     Parsed parsed;
+    parsed.data = data.constData();
     parsed.bom = data.startsWith("\xef\xbb\xbf");
     const char *const text = data.constData();
     const char *const breakAt = std::find_if(text, text + data.size(), isBreak);
@@ -506,9 +563,8 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         const int lines = static_cast<int>(data.size() / 16) + 1;  // (guesses)
         parsed.sections.reserve(lines);
         parsed.lines.reserve(lines);
-        parsed.names.resize(static_cast<int>(data.size()));
     }
-    parsed.sections.push_back({{Name(), Name()}, -1, -1, {}, -1});  // keys before any group header
+    parsed.sections.push_back({Name(), -1, -1, -1, {}, -1});  // keys before any group header
     int lineStart = 0;
     int lineEnd = 0;
     int equalsAt = 0;
@@ -534,7 +590,8 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
             const auto *close = static_cast<const char *>(std::memchr(text + lineStart, ']', lineEnd - lineStart));
             parsed.malformed = parsed.malformed || close == nullptr;
             const int closeAt = close == nullptr ? lineEnd : static_cast<int>(close - text);
-            parsed.sections.push_back({sectionPaths(parsed, data, lineStart, closeAt), lineStart, lineEnd, tail, -1});
+            const auto path = sectionPaths(parsed, data, lineStart, closeAt);
+            parsed.sections.push_back({path.first, path.second, lineStart, lineEnd, tail, -1});
             continue;
         }
         if (equalsAt == -1) {
@@ -545,20 +602,22 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         while (keyEnd > lineStart && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
             --keyEnd;
         Section &section = parsed.sections.back();
-        std::array<Name, Readers> key;
-        if (section.path[Qt5].at == section.path[Qt6].at)
-            key[Qt5] = key[Qt6] = parsed.plainName(section.path[Qt5].hash, text + lineStart, text + keyEnd);
-        if (key[Qt5].size < 0 || section.path[Qt5].at != section.path[Qt6].at) {
+        Name key{0, -1, 0};
+        int qt6Key = -1;
+        if (section.qt6Path < 0)
+            key = parsed.plainName(section.path.hash, text + lineStart, text + keyEnd);
+        if (key.size < 0) {
             const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
-            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5].hash, {names[Qt5]});
-            const Name second = parsed.name(section.path[Qt6].hash, {names[Qt6]});
-            if (Key{parsed.text(section.path[Qt6]), parsed.text(second)} !=
-                Key{parsed.text(section.path[Qt5]), parsed.text(key[Qt5])})
-                key[Qt6] = second;
+            key = parsed.name(section.path.hash, {names[Qt5]});
+            const Name &qt6Path = parsed.pathName(section, Qt6);
+            const Name second = parsed.name(qt6Path.hash, {names[Qt6]});
+            if (Key{parsed.text(qt6Path), parsed.text(second)} != Key{parsed.text(section.path), parsed.text(key)})
+                qt6Key = parsed.qt6(second, key);
             else
-                parsed.used = second.at;  // (the same as Qt 5's)
+                parsed.used = -1 - second.at;  // (the same as Qt 5's)
         }
-        parsed.lines.push_back({lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, tail});
+        parsed.lines.push_back(
+            {lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, qt6Key, tail});
         section.last = static_cast<int>(parsed.lines.size()) - 1;
         if (parsed.endLine == -1)
             parsed.endLine = section.last;
@@ -583,7 +642,7 @@ std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
         for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
             int &found = lines[reader].insert(i);
             // cppcheck-suppress danglingTempReference ; (a slot of the table, which outlives the loop)
-            found = found != i && path(i).compare(path(found)) < 0 ? found : i;
+            found = found != i && compare(path(i), path(found)) < 0 ? found : i;
         }
     }
     if (readers == Qt6)
@@ -601,15 +660,15 @@ int root(QVector<int> &parents, int i)
 // Where a line stands in the merged text, as Qt reads it: after the lines of groups named before
 // its own, and after those of its own group's name that come before it.
 struct Place {
-    QStringView path;
+    View path;
     int at;     // the destination's byte it stands at or is added after
     int order;  // among the lines added there
 };
 
 bool before(const Place &a, const Place &b)
 {
-    if (a.path != b.path)
-        return a.path.compare(b.path) < 0;
+    if (const int order = compare(a.path, b.path))
+        return order < 0;
     return a.at < b.at || (a.at == b.at && a.order < b.order);
 }
 
@@ -666,7 +725,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     // those of the source's group newSources[index].
     QVector<int> newSources;
     const auto samePaths = [](const Parsed &a, const Section &x, const Parsed &b, const Section &y) {
-        return a.text(x.path[Qt5]) == b.text(y.path[Qt5]) && a.text(x.path[Qt6]) == b.text(y.path[Qt6]);
+        return a.text(x.path) == b.text(y.path) && a.text(a.pathName(x, Qt6)) == b.text(b.pathName(y, Qt6));
     };
     const auto groupOf = [&](const Parsed &parsed, const Section &section) {
         return [&](int group) {
@@ -680,7 +739,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     for (int i = 0; i < targetSections; ++i) {
         const Section &section = target.sections.at(i);
         if (section.last >= 0)
-            groups.insert(section.path[Qt5].hash, groupOf(target, section), -1) = i;
+            groups.insert(section.path.hash, groupOf(target, section), -1) = i;
     }
     QVector<int> sourceGroups(static_cast<int>(source.sections.size()), -1);
     QVector<int> replaces(sourceSize, -1);
@@ -703,7 +762,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         }
         if (sourceGroups.at(line.section) == -1) {
             const int added = -2 - static_cast<int>(newSources.size());
-            sourceGroups[line.section] = groups.insert(section.path[Qt5].hash, groupOf(source, section), added);
+            sourceGroups[line.section] = groups.insert(section.path.hash, groupOf(source, section), added);
             if (sourceGroups.at(line.section) == added)
                 newSources.append(line.section);
         }
@@ -711,7 +770,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
 
     const auto sourcePlace = [&](int i, int reader) -> Place {
-        const QStringView path = source.path(source.lines.at(i).section, reader);
+        const View path = source.path(source.lines.at(i).section, reader);
         if (replaces.at(i) >= 0)
             return {path, target.lines.at(replaces.at(i)).start, 0};
         if (anchors.at(i) >= 0)
