@@ -52,11 +52,13 @@ uint mixed(uint hash)
 // so that a store of many thousand keys costs no copy of its names. The others are decoded into
 // Parsed::names, all of a text's in one buffer rather than a string each.
 struct Name {
-    int at = 0;  // >= 0: the text's bytes [at, at + size); else Parsed::names from -1 - at
+    int at = 0;  // >= 0: the text's bytes [at, at + size), and "/" after them for a group's path; else
+                 // Parsed::names from -1 - at
     int size = 0;
     uint hash = unhashed;  // of its text (before mixed())
-    bool slash = false;    // a group's path: "/" follows the bytes
 };
+
+const Name generalPath{-1, 0, unhashed};  // "": the keys outside any group
 
 // The text of a Name: Latin-1 bytes or UTF-16 units, and "/" after them where it says so.
 struct View {
@@ -175,10 +177,10 @@ struct Parsed {
     Tail endTail;
     QByteArray lineBreak = "\n";  // the first the text uses
 
-    View text(const Name &name) const
+    View text(const Name &name, bool path = false) const
     {
         if (name.at >= 0)
-            return {data + name.at, nullptr, name.size + (name.slash ? 1 : 0), name.slash};
+            return {data + name.at, nullptr, name.size + (path ? 1 : 0), path};
         return {nullptr, names.constData() - 1 - name.at, name.size, false};
     }
     const Name &keyName(const Line &line, int reader) const
@@ -194,12 +196,10 @@ struct Parsed {
         const Line &keyLine = lines[line];
         return {path(keyLine.section, reader), text(keyName(keyLine, reader))};
     }
-    View path(int section, int reader) const { return text(pathName(sections[section], reader)); }
-    // The index into qt6Names of Qt 6's `name` where it is not Qt 5's, else -1.
-    int qt6(const Name &name, const Name &qt5)
+    View path(int section, int reader) const { return text(pathName(sections[section], reader), true); }
+    // The index into qt6Names of `name`.
+    int qt6(const Name &name)
     {
-        if (name.at == qt5.at)
-            return -1;
         qt6Names.push_back(name);
         return static_cast<int>(qt6Names.size()) - 1;
     }
@@ -228,14 +228,14 @@ struct Parsed {
         return made;
     }
     Name name(uint hash, std::initializer_list<QStringView> parts) { return name(hash, nullptr, nullptr, parts); }
-    // The bytes [from, to) where they stand, for bytes both Qt read alike (see plain()), with "/"
-    // after them for a group's path; for others, the Name's size is -1.
+    // The bytes [from, to) where they stand, for bytes both Qt read alike (see plain()), hashed with
+    // "/" after them for a group's path; for others, the Name's size is -1.
     Name plainName(uint hash, const char *from, const char *to, bool slash = false) const
     {
         const Name none{0, -1, 0};
         if (from != to && (from[0] == ' ' || to[-1] == ' '))
             return none;
-        const Name made{static_cast<int>(from - data), static_cast<int>(to - from), 0, slash};
+        const Name made{static_cast<int>(from - data), static_cast<int>(to - from), 0};
         bool plainSoFar = true;
         for (; from != to; ++from) {
             plainSoFar &= plainBytes[static_cast<unsigned char>(*from)];
@@ -243,7 +243,7 @@ struct Parsed {
         }
         if (!plainSoFar)
             return none;
-        return {made.at, made.size, slash ? hashOn(hash, u'/') : hash, slash};
+        return {made.at, made.size, slash ? hashOn(hash, u'/') : hash};
     }
 };
 
@@ -539,13 +539,13 @@ std::pair<Name, int> sectionPaths(Parsed &parsed, const QByteArray &data, int li
     }
     const QByteArray name = data.mid(from, close - from);
     if (name.compare("general", Qt::CaseInsensitive) == 0)
-        return {Name(), -1};
+        return {generalPath, -1};
     if (name.compare("%general", Qt::CaseInsensitive) == 0)
         return {parsed.plainName(unhashed, bytes + from + 1, bytes + close, true), -1};
     const std::array<QString, Readers> names =
         keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), parsed.agree);
     const Name path = parsed.name(unhashed, {names[Qt5], u"/"});
-    return {path, names[Qt6] == names[Qt5] ? -1 : parsed.qt6(parsed.name(unhashed, {names[Qt6], u"/"}), path)};
+    return {path, names[Qt6] == names[Qt5] ? -1 : parsed.qt6(parsed.name(unhashed, {names[Qt6], u"/"}))};
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
@@ -564,7 +564,7 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         parsed.sections.reserve(lines);
         parsed.lines.reserve(lines);
     }
-    parsed.sections.push_back({Name(), -1, -1, -1, {}, -1});  // keys before any group header
+    parsed.sections.push_back({generalPath, -1, -1, -1, {}, -1});  // keys before any group header
     int lineStart = 0;
     int lineEnd = 0;
     int equalsAt = 0;
@@ -611,8 +611,9 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
             key = parsed.name(section.path.hash, {names[Qt5]});
             const Name &qt6Path = parsed.pathName(section, Qt6);
             const Name second = parsed.name(qt6Path.hash, {names[Qt6]});
-            if (Key{parsed.text(qt6Path), parsed.text(second)} != Key{parsed.text(section.path), parsed.text(key)})
-                qt6Key = parsed.qt6(second, key);
+            if (Key{parsed.text(qt6Path, true), parsed.text(second)} !=
+                Key{parsed.text(section.path, true), parsed.text(key)})
+                qt6Key = parsed.qt6(second);
             else
                 parsed.used = -1 - second.at;  // (the same as Qt 5's)
         }
@@ -725,7 +726,8 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     // those of the source's group newSources[index].
     QVector<int> newSources;
     const auto samePaths = [](const Parsed &a, const Section &x, const Parsed &b, const Section &y) {
-        return a.text(x.path) == b.text(y.path) && a.text(a.pathName(x, Qt6)) == b.text(b.pathName(y, Qt6));
+        return a.text(x.path, true) == b.text(y.path, true) &&
+               a.text(a.pathName(x, Qt6), true) == b.text(b.pathName(y, Qt6), true);
     };
     const auto groupOf = [&](const Parsed &parsed, const Section &section) {
         return [&](int group) {
