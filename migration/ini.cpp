@@ -84,15 +84,15 @@ struct View {
 int compare(const View &a, const View &b)
 {
     const int size = std::min(a.size, b.size);
-    if (a.bytes && b.bytes && !a.slash && !b.slash) {
-        const int order = size == 0 ? 0 : std::memcmp(a.bytes, b.bytes, size);
-        if (order != 0)
+    int i = 0;
+    if (a.bytes && b.bytes) {  // (the bytes alike, up to a slash)
+        i = std::min(size, std::min(a.size - (a.slash ? 1 : 0), b.size - (b.slash ? 1 : 0)));
+        if (const int order = i == 0 ? 0 : std::memcmp(a.bytes, b.bytes, i))
             return order;
-    } else {
-        for (int i = 0; i < size; ++i)
-            if (a.at(i) != b.at(i))
-                return a.at(i) < b.at(i) ? -1 : 1;
     }
+    for (; i < size; ++i)
+        if (a.at(i) != b.at(i))
+            return a.at(i) < b.at(i) ? -1 : 1;
     return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
 }
 
