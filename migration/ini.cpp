@@ -270,6 +270,16 @@ public:
         }
         return slot->value;
     }
+    // Lookups of many names in turn wait for memory, one slot after another: a slot asked for a
+    // few names ahead is there when its name's turn comes.
+    void prefetch(uint hash) const
+    {
+#if defined(__GNUC__)
+        __builtin_prefetch(entries.constData() + (mixed(hash) & static_cast<uint>(entries.size() - 1)));
+#else
+        Q_UNUSED(hash)
+#endif
+    }
     QVector<int> values() const
     {
         QVector<int> found;
@@ -331,12 +341,20 @@ public:
             [&](int found) { return parsed->key(found, reader) == parsed->key(line, reader); }, line);
     }
     QVector<int> lines() const { return table.values(); }
+    // The slot of the key the line `line` of `text` names, asked for ahead of line().
+    void prefetch(const Parsed &text, int line) const
+    {
+        if (line < static_cast<int>(text.lines.size()))
+            table.prefetch(text.keyName(text.lines[line], reader).hash);
+    }
 
 private:
     const Parsed *parsed = nullptr;
     int reader = Qt5;
     Table table;
 };
+
+constexpr int ahead = 8;  // names looked up ahead (see Table::prefetch())
 
 // Bytes the line splitting has to look at; it passes over any other.
 constexpr std::array<bool, 256> specials = [] {
@@ -641,6 +659,7 @@ std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
         const auto path = [&](int line) { return parsed.path(parsed.lines.at(line).section, reader); };
         lines[reader] = Keys(parsed, reader);
         for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
+            lines[reader].prefetch(parsed, i + ahead);
             int &found = lines[reader].insert(i);
             // cppcheck-suppress danglingTempReference ; (a slot of the table, which outlives the loop)
             found = found != i && compare(path(i), path(found)) < 0 ? found : i;
@@ -751,6 +770,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     QVector<int> addedAt(targetSections, -1);
     QVector<int> addedAfter(targetSections, -1);
     for (int i = 0; i < sourceSize; ++i) {
+        targetValues.at(Qt5).prefetch(source, i + ahead);
         if (parents.at(i) < 0)
             continue;
         const Line &line = source.lines.at(i);
@@ -803,8 +823,10 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         for (const Parsed *text : {&target, &source}) {
             QVector<int> &lines = values.at(text == &source).at(reader);
             lines.resize(static_cast<int>(text->lines.size()));
-            for (int i = 0; i < lines.size(); ++i)
+            for (int i = 0; i < lines.size(); ++i) {
+                sourceValues.at(reader).prefetch(*text, i + ahead);
                 lines[i] = text == &source && parents.at(i) < 0 ? -1 : sourceValues.at(reader).line(*text, i);
+            }
         }
     }
     for (bool changed = true; changed;) {
