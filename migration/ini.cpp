@@ -139,9 +139,9 @@ bool operator!=(const Key &a, const Key &b)
 }
 
 struct Section {
-    Name path;         // as Qt 5 names it: "" for the keys outside any group, else "<group>/"
-    int qt6Path;       // as key's qt6Key
-    int headerStart;   // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
+    Name path;        // as Qt 5 names it: "" for the keys outside any group, else "<group>/"
+    int qt6Path;      // as key's qt6Key
+    int headerStart;  // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
     int headerEnd;
     Tail headerTail;
     int last;  // index of its last key line, -1 if none
@@ -164,7 +164,7 @@ bool plain(const char *from, const char *to)
 struct Parsed {
     const char *data = nullptr;  // the text
     std::vector<Section> sections;
-    std::vector<Line> lines;  // the key lines
+    std::vector<Line> lines;     // the key lines
     std::vector<Name> qt6Names;  // the few names Qt 6 reads otherwise than Qt 5
     // The text of every decoded Name, in its first `used` characters; the rest is room for more,
     // left unwritten (QString::resize() does not fill it: pages not touched are not paid for).
@@ -698,30 +698,124 @@ struct Edit {
     QByteArray text;
 };
 
-}  // namespace
-
-IniKeys iniKeys(const QByteArray &text, bool prefix)
+// A merge of the source's keys into the destination's text, in stages: the keys of both texts
+// indexed, the source's lines carried together grouped, each carried line placed, the keys no
+// one text serves for every reader left as they are, then the edits of the destination's text
+// written and applied.
+class Merge
 {
-    const Parsed parsed = parse(text, true);
-    if (!parsed.lines.empty())
-        return IniKeys::Some;
-    return parsed.malformed && !prefix ? IniKeys::Malformed : IniKeys::None;
+public:
+    Merge(const QByteArray &into, const QByteArray &from);
+    Merge(const Merge &) = delete;  // (its indexes point into its texts)
+    Merge &operator=(const Merge &) = delete;
+    Merge(Merge &&) = delete;
+    Merge &operator=(Merge &&) = delete;
+    ~Merge() = default;
+
+    QByteArray merged(QStringList *leftOut)
+    {
+        groupLinesCarriedTogether();
+        placeSourceLines();
+        leaveKeysNoTextServes();
+        writeEdits(leftOut);
+        return applyEdits();
+    }
+
+private:
+    void groupLinesCarriedTogether();
+    void placeSourceLines();
+    void findWhereLinesAreAdded();
+    void leaveKeysNoTextServes();
+    void writeEdits(QStringList *leftOut);
+    QByteArray applyEdits() const;
+
+    static bool samePaths(const Parsed &a, const Section &x, const Parsed &b, const Section &y)
+    {
+        return a.text(x.path, true) == b.text(y.path, true) &&
+               a.text(a.pathName(x, Qt6), true) == b.text(b.pathName(y, Qt6), true);
+    }
+    int rootOf(int i) { return root(parents, i); }
+    bool carried(int i) { return parents.at(i) >= 0 && !left.at(rootOf(i)); }
+    // The source's line a reader takes the value of line i's key from, where it is carried; else -1.
+    int carriedValue(int reader, const Parsed &text, int i)
+    {
+        const int line = values.at(&text == &source).at(reader).at(i);
+        return line >= 0 && !left.at(rootOf(line)) ? line : -1;
+    }
+    Place sourcePlace(int i, int reader) const
+    {
+        const View path = source.path(source.lines.at(i).section, reader);
+        if (replaces.at(i) >= 0)
+            return {path, target.lines.at(replaces.at(i)).start, 0};
+        if (anchors.at(i) >= 0)
+            return {path, addedAt.at(anchors.at(i)), i + 1};
+        return {path, static_cast<int>(into.size()) + 1 - anchors.at(i), i + 1};
+    }
+    Place targetPlace(int i, int reader) const
+    {
+        return {target.path(target.lines.at(i).section, reader), target.lines.at(i).start, 0};
+    }
+    void appendLine(QByteArray &text, int i, char next) const
+    {
+        const Line &line = source.lines.at(i);
+        text.append(from.constData() + line.start, line.end - line.start);
+        appendClosing(text, line.tail, next);
+    }
+
+    const QByteArray &into;
+    const QByteArray &from;
+    const Parsed target;
+    const Parsed source;
+    const int readers;  // how many tell keys apart
+    // For each reader and key of each text, the line the reader takes the key's value from.
+    const std::array<Keys, Readers> targetValues;
+    const std::array<Keys, Readers> sourceValues;
+    const int sourceSize;
+    const int targetSize;
+    const int targetSections;
+    const QByteArray &lineBreak;  // the destination's
+
+    // The source's lines carried together, by a union-find over their indexes: -1 for a line no
+    // reader takes a value from.
+    QVector<int> parents;
+    QVector<int> members;  // by root: the lines carried together
+    // Where each carried line goes: the destination's line it replaces, or -1; else the
+    // destination's group it is added to, or -2 - the index of a new group, whose names are those
+    // of the source's group newSources[index].
+    QVector<int> replaces;
+    QVector<int> anchors;
+    QVector<int> newSources;
+    // Lines are added to a group after its last line that stays, or its last line: where they are
+    // added to each group of the destination, and after which line.
+    QVector<int> addedAt;
+    QVector<int> addedAfter;
+    QVector<bool> left;     // by root: the keys left as the destination has them
+    QVector<bool> removed;  // the destination's lines that go
+    // The source's line each reader takes the value of each line's key from, or -1, for the
+    // destination's lines and the source's.
+    std::array<std::array<QVector<int>, Readers>, 2> values;
+    QVector<Edit> edits;
+    // The lines of each group added at the end, in the order they stand: the first of each, and
+    // the next after each.
+    QVector<int> firstAdded;
+    QVector<int> nextAdded;
+};
+
+// Both texts read, and their keys indexed: which line each reader takes each key's value from.
+Merge::Merge(const QByteArray &into, const QByteArray &from)
+    : into(into), from(from), target(parse(into)), source(parse(from)),
+      readers(target.agree && source.agree ? Qt6 : Readers), targetValues(valueLines(target, readers)),
+      sourceValues(valueLines(source, readers)), sourceSize(static_cast<int>(source.lines.size())),
+      targetSize(static_cast<int>(target.lines.size())), targetSections(static_cast<int>(target.sections.size())),
+      lineBreak(target.lineBreak)
+{
 }
 
-QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringList *leftOut)
+// The source's lines some reader takes a value from are carried, in the order they stand. Lines
+// that share a key for either reader are carried or left out together.
+void Merge::groupLinesCarriedTogether()
 {
-    const Parsed target = parse(into);
-    const Parsed source = parse(from);
-    const int readers = target.agree && source.agree ? Qt6 : Readers;  // how many tell keys apart
-    const auto targetValues = valueLines(target, readers);
-    const auto sourceValues = valueLines(source, readers);
-    const int sourceSize = static_cast<int>(source.lines.size());
-    const int targetSize = static_cast<int>(target.lines.size());
-    const int targetSections = static_cast<int>(target.sections.size());
-
-    // The source's lines some reader takes a value from are carried, in the order they stand.
-    // Lines that share a key for either reader are carried or left out together.
-    QVector<int> parents(sourceSize, -1);
+    parents.fill(-1, sourceSize);
     for (int reader = Qt5; reader < readers; ++reader)
         for (const int line : sourceValues.at(reader).lines())
             parents[line] = line;
@@ -729,25 +823,21 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         Keys first(source, reader);
         for (int i = 0; i < sourceSize; ++i) {
             if (parents.at(i) >= 0)
-                parents[root(parents, i)] = root(parents, first.insert(i));
+                parents[rootOf(i)] = rootOf(first.insert(i));
         }
     }
-    QVector<int> members(sourceSize, 0);
+    members.fill(0, sourceSize);
     for (int i = 0; i < sourceSize; ++i)
         if (parents.at(i) >= 0)
-            ++members[root(parents, i)];
+            ++members[rootOf(i)];
+}
 
-    // Where each carried line goes: in place of the destination's line where both readers take
-    // the key's value from that line and name it as the source's, in a group read by the same
-    // name; otherwise after the last line of the destination's last group of the same names, or
-    // into a group added at the end.
-    // The destination's group of the same names, or -2 - the index of a new one, whose names are
-    // those of the source's group newSources[index].
-    QVector<int> newSources;
-    const auto samePaths = [](const Parsed &a, const Section &x, const Parsed &b, const Section &y) {
-        return a.text(x.path, true) == b.text(y.path, true) &&
-               a.text(a.pathName(x, Qt6), true) == b.text(b.pathName(y, Qt6), true);
-    };
+// Each carried line goes in place of the destination's line where both readers take the key's
+// value from that line and name it as the source's, in a group read by the same name; otherwise
+// after the last line of the destination's last group of the same names, or into a group added at
+// the end.
+void Merge::placeSourceLines()
+{
     const auto groupOf = [&](const Parsed &parsed, const Section &section) {
         return [&](int group) {
             if (group >= 0)
@@ -763,12 +853,8 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             groups.insert(section.path.hash, groupOf(target, section), -1) = i;
     }
     QVector<int> sourceGroups(static_cast<int>(source.sections.size()), -1);
-    QVector<int> replaces(sourceSize, -1);
-    QVector<int> anchors(sourceSize, -1);
-    // Lines are added to a group after its last line that stays, or its last line: where they are
-    // added to each group of the destination, and after which line.
-    QVector<int> addedAt(targetSections, -1);
-    QVector<int> addedAfter(targetSections, -1);
+    replaces.fill(-1, sourceSize);
+    anchors.fill(-1, sourceSize);
     for (int i = 0; i < sourceSize; ++i) {
         targetValues.at(Qt5).prefetch(source, i + ahead);
         if (parents.at(i) < 0)
@@ -776,7 +862,7 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         const Line &line = source.lines.at(i);
         const Section &section = source.sections.at(line.section);
         const int replaced = targetValues.at(Qt5).line(source, i);
-        if (members.at(root(parents, i)) == 1 && replaced >= 0 &&
+        if (members.at(rootOf(i)) == 1 && replaced >= 0 &&
             (readers == Qt6 || targetValues.at(Qt6).line(source, i) == replaced) &&
             samePaths(target, target.sections.at(target.lines.at(replaced).section), source, section)) {
             replaces[i] = replaced;
@@ -790,35 +876,46 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         }
         anchors[i] = sourceGroups.at(line.section);
     }
+}
 
-    const auto sourcePlace = [&](int i, int reader) -> Place {
-        const View path = source.path(source.lines.at(i).section, reader);
-        if (replaces.at(i) >= 0)
-            return {path, target.lines.at(replaces.at(i)).start, 0};
-        if (anchors.at(i) >= 0)
-            return {path, addedAt.at(anchors.at(i)), i + 1};
-        return {path, static_cast<int>(into.size()) + 1 - anchors.at(i), i + 1};
-    };
-    const auto targetPlace = [&](int i, int reader) -> Place {
-        return {target.path(target.lines.at(i).section, reader), target.lines.at(i).start, 0};
-    };
+// The destination's lines that go, and after which line of each group lines are added.
+void Merge::findWhereLinesAreAdded()
+{
+    addedAfter.fill(-1, targetSections);
+    for (int i = 0; i < targetSize; ++i) {
+        const Line &line = target.lines.at(i);
+        removed[i] = carriedValue(Qt5, target, i) >= 0 && (readers == Qt6 || carriedValue(Qt6, target, i) >= 0);
+        if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
+            addedAfter[line.section] = i;
+    }
+    for (int section = 0; section < targetSections; ++section) {
+        if (addedAfter.at(section) < 0)
+            continue;
+        int at = target.lines.at(addedAfter.at(section)).end;
+        if (at < into.size() && into.at(at) == ';')  // after the comment on its line
+            while (at < into.size() && !isBreak(into.at(at)))
+                ++at;
+        addedAt[section] = at;
+    }
+}
 
-    // A destination line goes once every key it names is carried. Where one that stays would be
-    // read after the source's line for a key it shares with it (in a group of a later name), or
-    // where the encoding of the destination's text would change a value (a byte order mark in one
-    // store only makes Qt 5 read the whole text as UTF-8, or not), no one text serves every
-    // reader: the key is left as the destination has it.
-    QVector<bool> left(sourceSize, false);  // by the root of the lines carried together
+// A destination line goes once every key it names is carried. Where one that stays would be read
+// after the source's line for a key it shares with it (in a group of a later name), or where the
+// encoding of the destination's text would change a value (a byte order mark in one store only
+// makes Qt 5 read the whole text as UTF-8, or not), no one text serves every reader: the key is
+// left as the destination has it.
+void Merge::leaveKeysNoTextServes()
+{
+    left.fill(false, sourceSize);
     for (const int i : source.bom != target.bom ? sourceValues.at(Qt5).lines() : QVector<int>()) {
         const Line &line = source.lines.at(i);
         if (!std::all_of(from.constData() + line.equals, from.constData() + line.end,
                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-            left[root(parents, i)] = true;  // (Qt 5 reads a value of ASCII alike in either encoding)
+            left[rootOf(i)] = true;  // (Qt 5 reads a value of ASCII alike in either encoding)
     }
-    QVector<bool> removed(targetSize, false);
-    // The source's line each reader takes the value of each line's key from, or -1: looked up once
-    // for all rounds.
-    std::array<std::array<QVector<int>, Readers>, 2> values;
+    removed.fill(false, targetSize);
+    addedAt.fill(-1, targetSections);
+    // (Looked up once for all rounds.)
     for (int reader = Qt5; reader < readers; ++reader) {
         for (const Parsed *text : {&target, &source}) {
             QVector<int> &lines = values.at(text == &source).at(reader);
@@ -831,69 +928,46 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
     for (bool changed = true; changed;) {
         changed = false;
-        const auto carried = [&](int reader, const Parsed &text, int i) {
-            const int line = values.at(&text == &source).at(reader).at(i);
-            return line >= 0 && !left.at(root(parents, line)) ? line : -1;
-        };
-        addedAfter.fill(-1);
-        for (int i = 0; i < targetSize; ++i) {
-            const Line &line = target.lines.at(i);
-            removed[i] = carried(Qt5, target, i) >= 0 && (readers == Qt6 || carried(Qt6, target, i) >= 0);
-            if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
-                addedAfter[line.section] = i;
-        }
-        for (int section = 0; section < targetSections; ++section) {
-            if (addedAfter.at(section) < 0)
-                continue;
-            int at = target.lines.at(addedAfter.at(section)).end;
-            if (at < into.size() && into.at(at) == ';')  // after the comment on its line
-                while (at < into.size() && !isBreak(into.at(at)))
-                    ++at;
-            addedAt[section] = at;
-        }
+        findWhereLinesAreAdded();
         const auto check = [&](const Place &place, int value, int reader) {
             if (value >= 0 && !before(place, sourcePlace(value, reader))) {
-                left[root(parents, value)] = true;
+                left[rootOf(value)] = true;
                 changed = true;
             }
         };
         for (int reader = Qt5; reader < readers; ++reader) {
             for (int i = 0; i < targetSize; ++i)
                 if (!removed.at(i))
-                    check(targetPlace(i, reader), carried(reader, target, i), reader);
+                    check(targetPlace(i, reader), carriedValue(reader, target, i), reader);
             for (int i = 0; i < sourceSize; ++i) {
-                if (parents.at(i) < 0 || left.at(root(parents, i)))
+                if (!carried(i))
                     continue;
-                const int value = carried(reader, source, i);
+                const int value = carriedValue(reader, source, i);
                 if (value != i)
                     check(sourcePlace(i, reader), value, reader);
             }
         }
     }
+}
 
-    const QByteArray &lineBreak = target.lineBreak;
-    const auto appendLine = [&](QByteArray &text, int i, char next) {
-        const Line &line = source.lines.at(i);
-        text.append(from.constData() + line.start, line.end - line.start);
-        appendClosing(text, line.tail, next);
-    };
-    QVector<Edit> edits;
+// The edits of the destination's text: the lines replaced, added to its groups and removed; and
+// the lines of the groups added at the end, in their order. The keys left out are named.
+void Merge::writeEdits(QStringList *leftOut)
+{
     QVector<bool> receives(targetSections, false);
     for (int i = 0; i < sourceSize; ++i)
-        if (parents.at(i) >= 0 && !left.at(root(parents, i)) && replaces.at(i) < 0 && anchors.at(i) >= 0)
+        if (carried(i) && replaces.at(i) < 0 && anchors.at(i) >= 0)
             receives[anchors.at(i)] = true;
     QVector<bool> replaced(targetSize, false);
     QVector<int> added(targetSections, -1);  // index into edits
-    // The lines of each group added at the end, in the order they stand: the first of each, and
-    // the next after each.
-    QVector<int> firstAdded(newSources.size(), -1);
+    firstAdded.fill(-1, newSources.size());
     QVector<int> lastAdded(newSources.size(), -1);
-    QVector<int> nextAdded(sourceSize, -1);
+    nextAdded.fill(-1, sourceSize);
     constexpr int reading = QT_VERSION_MAJOR == 5 ? Qt5 : Qt6;  // (this program's own, for the names it reports)
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
-        if (left.at(root(parents, i))) {
+        if (left.at(rootOf(i))) {
             if (leftOut && sourceValues.at(reading).line(source, i) == i) {
                 const QString key = source.key(i, reading).toString();
                 if (!leftOut->contains(key))
@@ -950,6 +1024,11 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         edits.append({start, end - start, QByteArray()});
     }
     std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
+}
+
+// The destination's text with the edits, and the groups added at the end.
+QByteArray Merge::applyEdits() const
+{
     QByteArray result;
     result.reserve(static_cast<int>(into.size() + from.size()));
     int copied = 0;
@@ -1007,4 +1086,19 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
     result.resize(static_cast<int>(out - result.constData()));
     return result;
+}
+
+}  // namespace
+
+IniKeys iniKeys(const QByteArray &text, bool prefix)
+{
+    const Parsed parsed = parse(text, true);
+    if (!parsed.lines.empty())
+        return IniKeys::Some;
+    return parsed.malformed && !prefix ? IniKeys::Malformed : IniKeys::None;
+}
+
+QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringList *leftOut)
+{
+    return Merge(into, from).merged(leftOut);
 }
