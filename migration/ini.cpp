@@ -322,7 +322,8 @@ class Keys
 public:
     Keys() = default;
     Keys(const Parsed &parsed, int reader)
-        : parsed(&parsed), reader(reader), table(static_cast<int>(parsed.lines.size()))
+        : parsed(&parsed), reader(reader), table(static_cast<int>(parsed.lines.size())),
+          overridden(static_cast<int>(parsed.lines.size()), false)
     {
     }
     // The line with the key line `line` of `text` names, or -1.
@@ -341,6 +342,10 @@ public:
             [&](int found) { return parsed->key(found, reader) == parsed->key(line, reader); }, line);
     }
     QVector<int> lines() const { return table.values(); }
+    // The line whose value the reader takes for the key of this text's line `line`: most often
+    // the line itself, known without a lookup.
+    int value(int line) const { return overridden.at(line) ? this->line(*parsed, line) : line; }
+    void override(int line) { overridden[line] = true; }
     // The slot of the key the line `line` of `text` names, asked for ahead of line().
     void prefetch(const Parsed &text, int line) const
     {
@@ -352,6 +357,7 @@ private:
     const Parsed *parsed = nullptr;
     int reader = Qt5;
     Table table;
+    QVector<bool> overridden;  // the lines whose key a later line of the text gives its value
 };
 
 constexpr int ahead = 8;  // names looked up ahead (see Table::prefetch())
@@ -657,12 +663,16 @@ std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
     std::array<Keys, Readers> lines;
     for (int reader = Qt5; reader < readers; ++reader) {
         const auto path = [&](int line) { return parsed.path(parsed.lines.at(line).section, reader); };
-        lines[reader] = Keys(parsed, reader);
+        Keys &keys = lines[reader] = Keys(parsed, reader);
         for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
-            lines[reader].prefetch(parsed, i + ahead);
-            int &found = lines[reader].insert(i);
+            keys.prefetch(parsed, i + ahead);
+            int &found = keys.insert(i);
+            if (found == i)
+                continue;
+            const int overridden = compare(path(i), path(found)) < 0 ? i : found;
+            keys.override(overridden);
             // cppcheck-suppress danglingTempReference ; (a slot of the table, which outlives the loop)
-            found = found != i && compare(path(i), path(found)) < 0 ? found : i;
+            found = overridden == i ? found : i;
         }
     }
     if (readers == Qt6)
@@ -670,7 +680,7 @@ std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
     return lines;
 }
 
-int root(QVector<int> &parents, int i)
+int root(std::vector<int> &parents, int i)
 {
     while (parents.at(i) != i)
         i = parents[i] = parents.at(parents.at(i));
@@ -777,28 +787,28 @@ private:
 
     // The source's lines carried together, by a union-find over their indexes: -1 for a line no
     // reader takes a value from.
-    QVector<int> parents;
-    QVector<int> members;  // by root: the lines carried together
+    std::vector<int> parents;
+    std::vector<int> members;  // by root: the lines carried together
     // Where each carried line goes: the destination's line it replaces, or -1; else the
     // destination's group it is added to, or -2 - the index of a new group, whose names are those
     // of the source's group newSources[index].
-    QVector<int> replaces;
-    QVector<int> anchors;
-    QVector<int> newSources;
+    std::vector<int> replaces;
+    std::vector<int> anchors;
+    std::vector<int> newSources;
     // Lines are added to a group after its last line that stays, or its last line: where they are
     // added to each group of the destination, and after which line.
-    QVector<int> addedAt;
-    QVector<int> addedAfter;
-    QVector<bool> left;     // by root: the keys left as the destination has them
-    QVector<bool> removed;  // the destination's lines that go
+    std::vector<int> addedAt;
+    std::vector<int> addedAfter;
+    std::vector<char> left;     // by root: the keys left as the destination has them (a byte each: no bits to pick out)
+    std::vector<char> removed;  // the destination's lines that go
     // The source's line each reader takes the value of each line's key from, or -1, for the
     // destination's lines and the source's.
-    std::array<std::array<QVector<int>, Readers>, 2> values;
+    std::array<std::array<std::vector<int>, Readers>, 2> values;
     QVector<Edit> edits;
     // The lines of each group added at the end, in the order they stand: the first of each, and
     // the next after each.
-    QVector<int> firstAdded;
-    QVector<int> nextAdded;
+    std::vector<int> firstAdded;
+    std::vector<int> nextAdded;
 };
 
 // Both texts read, and their keys indexed: which line each reader takes each key's value from.
@@ -815,7 +825,7 @@ Merge::Merge(const QByteArray &into, const QByteArray &from)
 // that share a key for either reader are carried or left out together.
 void Merge::groupLinesCarriedTogether()
 {
-    parents.fill(-1, sourceSize);
+    parents.assign(sourceSize, -1);
     for (int reader = Qt5; reader < readers; ++reader)
         for (const int line : sourceValues.at(reader).lines())
             parents[line] = line;
@@ -826,7 +836,7 @@ void Merge::groupLinesCarriedTogether()
                 parents[rootOf(i)] = rootOf(first.insert(i));
         }
     }
-    members.fill(0, sourceSize);
+    members.assign(sourceSize, 0);
     for (int i = 0; i < sourceSize; ++i)
         if (parents.at(i) >= 0)
             ++members[rootOf(i)];
@@ -848,15 +858,19 @@ void Merge::placeSourceLines()
     };
     Table groups(targetSections + static_cast<int>(source.sections.size()));
     for (int i = 0; i < targetSections; ++i) {
+        if (i + ahead < targetSections)
+            groups.prefetch(target.sections[i + ahead].path.hash);
         const Section &section = target.sections.at(i);
         if (section.last >= 0)
             groups.insert(section.path.hash, groupOf(target, section), -1) = i;
     }
-    QVector<int> sourceGroups(static_cast<int>(source.sections.size()), -1);
-    replaces.fill(-1, sourceSize);
-    anchors.fill(-1, sourceSize);
+    std::vector<int> sourceGroups(static_cast<int>(source.sections.size()), -1);
+    replaces.assign(sourceSize, -1);
+    anchors.assign(sourceSize, -1);
     for (int i = 0; i < sourceSize; ++i) {
         targetValues.at(Qt5).prefetch(source, i + ahead);
+        if (i + ahead < sourceSize)
+            groups.prefetch(source.sections[source.lines[i + ahead].section].path.hash);
         if (parents.at(i) < 0)
             continue;
         const Line &line = source.lines.at(i);
@@ -872,7 +886,7 @@ void Merge::placeSourceLines()
             const int added = -2 - static_cast<int>(newSources.size());
             sourceGroups[line.section] = groups.insert(section.path.hash, groupOf(source, section), added);
             if (sourceGroups.at(line.section) == added)
-                newSources.append(line.section);
+                newSources.push_back(line.section);
         }
         anchors[i] = sourceGroups.at(line.section);
     }
@@ -881,7 +895,7 @@ void Merge::placeSourceLines()
 // The destination's lines that go, and after which line of each group lines are added.
 void Merge::findWhereLinesAreAdded()
 {
-    addedAfter.fill(-1, targetSections);
+    addedAfter.assign(targetSections, -1);
     for (int i = 0; i < targetSize; ++i) {
         const Line &line = target.lines.at(i);
         removed[i] = carriedValue(Qt5, target, i) >= 0 && (readers == Qt6 || carriedValue(Qt6, target, i) >= 0);
@@ -906,25 +920,28 @@ void Merge::findWhereLinesAreAdded()
 // left as the destination has it.
 void Merge::leaveKeysNoTextServes()
 {
-    left.fill(false, sourceSize);
+    left.assign(sourceSize, false);
     for (const int i : source.bom != target.bom ? sourceValues.at(Qt5).lines() : QVector<int>()) {
         const Line &line = source.lines.at(i);
         if (!std::all_of(from.constData() + line.equals, from.constData() + line.end,
                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
             left[rootOf(i)] = true;  // (Qt 5 reads a value of ASCII alike in either encoding)
     }
-    removed.fill(false, targetSize);
-    addedAt.fill(-1, targetSections);
+    removed.assign(targetSize, false);
+    addedAt.assign(targetSections, -1);
     // (Looked up once for all rounds.)
     for (int reader = Qt5; reader < readers; ++reader) {
-        for (const Parsed *text : {&target, &source}) {
-            QVector<int> &lines = values.at(text == &source).at(reader);
-            lines.resize(static_cast<int>(text->lines.size()));
-            for (int i = 0; i < lines.size(); ++i) {
-                sourceValues.at(reader).prefetch(*text, i + ahead);
-                lines[i] = text == &source && parents.at(i) < 0 ? -1 : sourceValues.at(reader).line(*text, i);
-            }
+        const Keys &sourceKeys = sourceValues.at(reader);
+        std::vector<int> &targetLines = values.at(0).at(reader);
+        targetLines.resize(targetSize);
+        for (int i = 0; i < targetSize; ++i) {
+            sourceKeys.prefetch(target, i + ahead);
+            targetLines[i] = sourceKeys.line(target, i);
         }
+        std::vector<int> &sourceLines = values.at(1).at(reader);
+        sourceLines.resize(sourceSize);
+        for (int i = 0; i < sourceSize; ++i)
+            sourceLines[i] = parents.at(i) < 0 ? -1 : sourceKeys.value(i);
     }
     for (bool changed = true; changed;) {
         changed = false;
@@ -954,21 +971,21 @@ void Merge::leaveKeysNoTextServes()
 // the lines of the groups added at the end, in their order. The keys left out are named.
 void Merge::writeEdits(QStringList *leftOut)
 {
-    QVector<bool> receives(targetSections, false);
+    std::vector<char> receives(targetSections, false);
     for (int i = 0; i < sourceSize; ++i)
         if (carried(i) && replaces.at(i) < 0 && anchors.at(i) >= 0)
             receives[anchors.at(i)] = true;
-    QVector<bool> replaced(targetSize, false);
-    QVector<int> added(targetSections, -1);  // index into edits
-    firstAdded.fill(-1, newSources.size());
-    QVector<int> lastAdded(newSources.size(), -1);
-    nextAdded.fill(-1, sourceSize);
+    std::vector<char> replaced(targetSize, false);
+    std::vector<int> added(targetSections, -1);  // index into edits
+    firstAdded.assign(newSources.size(), -1);
+    std::vector<int> lastAdded(newSources.size(), -1);
+    nextAdded.assign(sourceSize, -1);
     constexpr int reading = QT_VERSION_MAJOR == 5 ? Qt5 : Qt6;  // (this program's own, for the names it reports)
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
         if (left.at(rootOf(i))) {
-            if (leftOut && sourceValues.at(reading).line(source, i) == i) {
+            if (leftOut && sourceValues.at(reading).value(i) == i) {
                 const QString key = source.key(i, reading).toString();
                 if (!leftOut->contains(key))
                     leftOut->append(key);
