@@ -772,7 +772,9 @@ private:
     // The source's line a reader takes the value of line i's key from, where it is carried; else -1.
     int carriedValue(int reader, const Parsed &text, int i)
     {
-        const int line = values.at(&text == &source).at(reader).at(i);
+        const int line = &text == &target    ? valueInSource.at(reader).at(i)
+                         : parents.at(i) < 0 ? -1
+                                             : sourceValues.at(reader).value(i);
         return line >= 0 && !left.at(rootOf(line)) ? line : -1;
     }
     Place sourcePlace(int i, int reader) const
@@ -811,7 +813,7 @@ private:
     // The source's lines carried together, by a union-find over their indexes: -1 for a line no
     // reader takes a value from.
     std::vector<int> parents;
-    std::vector<int> members;  // by root: the lines carried together
+    std::vector<int> members;  // by root: the lines carried together (where lines can share a key)
     // Where each carried line goes: the destination's line it replaces, or -1; else the
     // destination's group it is added to, or -2 - the index of a new group, whose names are those
     // of the source's group newSources[index].
@@ -824,9 +826,8 @@ private:
     std::vector<int> addedAfter;
     std::vector<char> left;     // by root: the keys left as the destination has them (a byte each: no bits to pick out)
     std::vector<char> removed;  // the destination's lines that go
-    // The source's line each reader takes the value of each line's key from, or -1, for the
-    // destination's lines and the source's.
-    std::array<std::array<std::vector<int>, Readers>, 2> values;
+    // The source's line each reader takes the value of each of the destination's keys from, or -1.
+    std::array<std::vector<int>, Readers> valueInSource;
     QVector<Edit> edits;
     // The lines of each group added at the end, in the order they stand: the first of each, and
     // the next after each.
@@ -859,6 +860,8 @@ void Merge::groupLinesCarriedTogether()
                 parents[rootOf(i)] = rootOf(first.insert(i));
         }
     }
+    if (readers == Qt6)
+        return;  // (each line is carried on its own)
     members.assign(sourceSize, 0);
     for (int i = 0; i < sourceSize; ++i)
         if (parents.at(i) >= 0)
@@ -899,7 +902,7 @@ void Merge::placeSourceLines()
         const Line &line = source.lines.at(i);
         const Section &section = source.sections.at(line.section);
         const int replaced = targetValues.at(Qt5).line(source, i);
-        if (members.at(rootOf(i)) == 1 && replaced >= 0 &&
+        if ((readers == Qt6 || members.at(rootOf(i)) == 1) && replaced >= 0 &&
             (readers == Qt6 || targetValues.at(Qt6).line(source, i) == replaced) &&
             samePaths(target, target.sections.at(target.lines.at(replaced).section), source, section)) {
             replaces[i] = replaced;
@@ -955,16 +958,12 @@ void Merge::leaveKeysNoTextServes()
     // (Looked up once for all rounds.)
     for (int reader = Qt5; reader < readers; ++reader) {
         const Keys &sourceKeys = sourceValues.at(reader);
-        std::vector<int> &targetLines = values.at(0).at(reader);
+        std::vector<int> &targetLines = valueInSource.at(reader);
         targetLines.resize(targetSize);
         for (int i = 0; i < targetSize; ++i) {
             sourceKeys.prefetch(target, i + ahead);
             targetLines[i] = sourceKeys.line(target, i);
         }
-        std::vector<int> &sourceLines = values.at(1).at(reader);
-        sourceLines.resize(sourceSize);
-        for (int i = 0; i < sourceSize; ++i)
-            sourceLines[i] = parents.at(i) < 0 ? -1 : sourceKeys.value(i);
     }
     for (bool changed = true; changed;) {
         changed = false;
