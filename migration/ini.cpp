@@ -16,13 +16,18 @@
 #if defined(__GNUC__) && defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <memory_resource>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -165,11 +170,63 @@ bool plain(const char *from, const char *to)
                           std::all_of(from, to, [](char c) { return plainBytes[static_cast<unsigned char>(c)]; }));
 }
 
+// The working memory of a merge, taken at once and given back at once. A merge of stores of many
+// thousand keys touches megabytes: page by page, the page faults cost more than the merge's own
+// work. Where the system offers large pages, they are asked for (the memory is only reserved:
+// pages no one touches are not paid for); elsewhere, and beyond it, the memory comes from the heap.
+class WorkingMemory
+{
+public:
+    explicit WorkingMemory(std::size_t size)
+    {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        constexpr std::size_t largePage = 2 << 20;
+        mappedSize = size + largePage;
+        mapped = mmap(nullptr, mappedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped != MAP_FAILED) {
+            void *start = mapped;
+            std::size_t room = mappedSize;
+            std::align(largePage, size, start, room);
+            madvise(start, size, MADV_HUGEPAGE);  // (a hint: without it, the pages are small ones)
+            arena.emplace(start, size, std::pmr::new_delete_resource());
+            return;
+        }
+        mapped = nullptr;
+#else
+        Q_UNUSED(size)
+#endif
+        arena.emplace(std::pmr::new_delete_resource());
+    }
+    WorkingMemory(const WorkingMemory &) = delete;
+    WorkingMemory &operator=(const WorkingMemory &) = delete;
+    WorkingMemory(WorkingMemory &&) = delete;
+    WorkingMemory &operator=(WorkingMemory &&) = delete;
+    ~WorkingMemory()
+    {
+        arena.reset();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        if (mapped)
+            munmap(mapped, mappedSize);
+#endif
+    }
+    std::pmr::memory_resource *resource()
+    {
+        return &*arena;
+    }
+
+private:
+    void *mapped = nullptr;
+    std::size_t mappedSize = 0;
+    std::optional<std::pmr::monotonic_buffer_resource> arena;
+};
+
 struct Parsed {
+    explicit Parsed(std::pmr::memory_resource *memory) : sections(memory), lines(memory) {}
+
     const char *data = nullptr;  // the text
-    std::vector<Section> sections;
-    std::vector<Line> lines;     // the key lines
-    std::vector<Name> qt6Names;  // the few names Qt 6 reads otherwise than Qt 5
+    std::pmr::vector<Section> sections;
+    std::pmr::vector<Line> lines;  // the key lines
+    std::vector<Name> qt6Names;    // the few names Qt 6 reads otherwise than Qt 5
     // The text of every decoded Name, in its first `used` characters; the rest is room for more,
     // left unwritten (QString::resize() does not fill it: pages not touched are not paid for).
     QString names;
@@ -257,7 +314,7 @@ struct Parsed {
 class Table
 {
 public:
-    explicit Table(int count = 0) : entries(capacity(count)) {}
+    Table(int count, std::pmr::memory_resource *memory) : entries(capacity(count), Slot(), memory) {}
     // The value under the name, or -1.
     template <typename Matches> int value(uint hash, Matches matches) const
     {
@@ -279,7 +336,7 @@ public:
     void prefetch(uint hash) const
     {
 #if defined(__GNUC__)
-        __builtin_prefetch(entries.constData() + (mixed(hash) & static_cast<uint>(entries.size() - 1)));
+        __builtin_prefetch(entries.data() + (mixed(hash) & static_cast<uint>(entries.size() - 1)));
 #else
         Q_UNUSED(hash)
 #endif
@@ -316,7 +373,7 @@ private:
                 return i;
         }
     }
-    QVector<Slot> entries;
+    std::pmr::vector<Slot> entries;
     int count = 0;  // of the values stored
 };
 
@@ -324,10 +381,10 @@ private:
 class Keys
 {
 public:
-    Keys() = default;
-    Keys(const Parsed &parsed, int reader)
-        : parsed(&parsed), reader(reader), table(static_cast<int>(parsed.lines.size())),
-          overridden(static_cast<int>(parsed.lines.size()), false)
+    // (Not `indexed`: a place held for a reader that reads every key as another does.)
+    Keys(const Parsed &parsed, int reader, std::pmr::memory_resource *memory, bool indexed = true)
+        : parsed(&parsed), reader(reader), table(indexed ? static_cast<int>(parsed.lines.size()) : 0, memory),
+          overridden(indexed ? parsed.lines.size() : 0, false, memory)
     {
     }
     // The line with the key line `line` of `text` names, or -1.
@@ -361,7 +418,7 @@ private:
     const Parsed *parsed = nullptr;
     int reader = Qt5;
     Table table;
-    QVector<bool> overridden;  // the lines whose key a later line of the text gives its value
+    std::pmr::vector<char> overridden;  // the lines whose key a later line of the text gives its value
 };
 
 constexpr int ahead = 8;  // names looked up ahead (see Table::prefetch())
@@ -596,9 +653,10 @@ std::pair<Name, int> sectionPaths(Parsed &parsed, const QByteArray &data, int li
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
-Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
+Parsed parse(const QByteArray &data, bool firstKeyOnly = false,
+             std::pmr::memory_resource *memory = std::pmr::get_default_resource())
 {
-    Parsed parsed;
+    Parsed parsed(memory);
     parsed.data = data.constData();
     parsed.bom = data.startsWith("\xef\xbb\xbf");
     const char *const text = data.constData();
@@ -680,13 +738,13 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 // For each reader and key, the line that reader takes its value from. QSettings reads the groups
 // in the order of their names, a group's lines (wherever they stand) in the order they stand,
 // and the last line read for a key wins.
-// (Where both read every key alike, for Qt 5 alone, and Qt 6's the same.)
-std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
+// (Where both read every key alike, for Qt 5 alone: Qt 6's is the same.)
+std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers, std::pmr::memory_resource *memory)
 {
-    std::array<Keys, Readers> lines;
+    std::array<Keys, Readers> lines{Keys(parsed, Qt5, memory), Keys(parsed, Qt6, memory, readers > Qt6)};
     for (int reader = Qt5; reader < readers; ++reader) {
         const auto path = [&](int line) { return parsed.path(parsed.lines.at(line).section, reader); };
-        Keys &keys = lines[reader] = Keys(parsed, reader);
+        Keys &keys = lines.at(reader);
         for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
             keys.prefetch(parsed, i + ahead);
             int &found = keys.insert(i);
@@ -698,12 +756,10 @@ std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
             found = overridden == i ? found : i;
         }
     }
-    if (readers == Qt6)
-        lines[Qt6] = lines[Qt5];
     return lines;
 }
 
-int root(std::vector<int> &parents, int i)
+int root(std::pmr::vector<int> &parents, int i)
 {
     while (parents.at(i) != i)
         i = parents[i] = parents.at(parents.at(i));
@@ -768,6 +824,11 @@ private:
                a.text(a.pathName(x, Qt6), true) == b.text(b.pathName(y, Qt6), true);
     }
     int rootOf(int i) { return root(parents, i); }
+    // A reader's index of a text's keys (one serves both where they read every key alike).
+    const Keys &keys(const std::array<Keys, Readers> &values, int reader) const
+    {
+        return values.at(readers == Qt6 ? Qt5 : reader);
+    }
     bool carried(int i) { return parents.at(i) >= 0 && !left.at(rootOf(i)); }
     // The source's line a reader takes the value of line i's key from, where it is carried; else -1.
     int carriedValue(int reader, const Parsed &text, int i)
@@ -797,6 +858,7 @@ private:
         appendClosing(text, line.tail, next);
     }
 
+    WorkingMemory memory;  // (first: the rest is made in it)
     const QByteArray &into;
     const QByteArray &from;
     const Parsed target;
@@ -812,34 +874,39 @@ private:
 
     // The source's lines carried together, by a union-find over their indexes: -1 for a line no
     // reader takes a value from.
-    std::vector<int> parents;
-    std::vector<int> members;  // by root: the lines carried together (where lines can share a key)
+    std::pmr::vector<int> parents{memory.resource()};
+    // By root: the lines carried together (where lines can share a key).
+    std::pmr::vector<int> members{memory.resource()};
     // Where each carried line goes: the destination's line it replaces, or -1; else the
     // destination's group it is added to, or -2 - the index of a new group, whose names are those
     // of the source's group newSources[index].
-    std::vector<int> replaces;
-    std::vector<int> anchors;
-    std::vector<int> newSources;
+    std::pmr::vector<int> replaces{memory.resource()};
+    std::pmr::vector<int> anchors{memory.resource()};
+    std::pmr::vector<int> newSources{memory.resource()};
     // Lines are added to a group after its last line that stays, or its last line: where they are
     // added to each group of the destination, and after which line.
-    std::vector<int> addedAt;
-    std::vector<int> addedAfter;
-    std::vector<char> left;     // by root: the keys left as the destination has them (a byte each: no bits to pick out)
-    std::vector<char> removed;  // the destination's lines that go
+    std::pmr::vector<int> addedAt{memory.resource()};
+    std::pmr::vector<int> addedAfter{memory.resource()};
+    // By root: the keys left as the destination has them (a byte each, not a bit: read often).
+    std::pmr::vector<char> left{memory.resource()};
+    std::pmr::vector<char> removed{memory.resource()};  // the destination's lines that go
     // The source's line each reader takes the value of each of the destination's keys from, or -1.
-    std::array<std::vector<int>, Readers> valueInSource;
+    std::array<std::pmr::vector<int>, Readers> valueInSource{std::pmr::vector<int>(memory.resource()),
+                                                             std::pmr::vector<int>(memory.resource())};
     QVector<Edit> edits;
     // The lines of each group added at the end, in the order they stand: the first of each, and
     // the next after each.
-    std::vector<int> firstAdded;
-    std::vector<int> nextAdded;
+    std::pmr::vector<int> firstAdded{memory.resource()};
+    std::pmr::vector<int> nextAdded{memory.resource()};
 };
 
 // Both texts read, and their keys indexed: which line each reader takes each key's value from.
 Merge::Merge(const QByteArray &into, const QByteArray &from)
-    : into(into), from(from), target(parse(into)), source(parse(from)),
-      readers(target.agree && source.agree ? Qt6 : Readers), targetValues(valueLines(target, readers)),
-      sourceValues(valueLines(source, readers)), sourceSize(static_cast<int>(source.lines.size())),
+    : memory(8 * (static_cast<std::size_t>(into.size()) + static_cast<std::size_t>(from.size())) + (4 << 20)),
+      into(into), from(from), target(parse(into, false, memory.resource())),
+      source(parse(from, false, memory.resource())), readers(target.agree && source.agree ? Qt6 : Readers),
+      targetValues(valueLines(target, readers, memory.resource())),
+      sourceValues(valueLines(source, readers, memory.resource())), sourceSize(static_cast<int>(source.lines.size())),
       targetSize(static_cast<int>(target.lines.size())), targetSections(static_cast<int>(target.sections.size())),
       lineBreak(target.lineBreak)
 {
@@ -854,7 +921,7 @@ void Merge::groupLinesCarriedTogether()
         for (const int line : sourceValues.at(reader).lines())
             parents[line] = line;
     for (int reader = Qt5; reader < readers && readers > Qt6; ++reader) {  // (else no two share a key)
-        Keys first(source, reader);
+        Keys first(source, reader, memory.resource());
         for (int i = 0; i < sourceSize; ++i) {
             if (parents.at(i) >= 0)
                 parents[rootOf(i)] = rootOf(first.insert(i));
@@ -882,7 +949,7 @@ void Merge::placeSourceLines()
             return samePaths(source, source.sections.at(newSources.at(-2 - group)), parsed, section);
         };
     };
-    Table groups(targetSections + static_cast<int>(source.sections.size()));
+    Table groups(targetSections + static_cast<int>(source.sections.size()), memory.resource());
     for (int i = 0; i < targetSections; ++i) {
         if (i + ahead < targetSections)
             groups.prefetch(target.sections[i + ahead].path.hash);
@@ -890,7 +957,8 @@ void Merge::placeSourceLines()
         if (section.last >= 0)
             groups.insert(section.path.hash, groupOf(target, section), -1) = i;
     }
-    std::vector<int> sourceGroups(static_cast<int>(source.sections.size()), -1);
+    newSources.reserve(source.sections.size());
+    std::pmr::vector<int> sourceGroups(static_cast<int>(source.sections.size()), -1, memory.resource());
     replaces.assign(sourceSize, -1);
     anchors.assign(sourceSize, -1);
     for (int i = 0; i < sourceSize; ++i) {
@@ -958,7 +1026,7 @@ void Merge::leaveKeysNoTextServes()
     // (Looked up once for all rounds.)
     for (int reader = Qt5; reader < readers; ++reader) {
         const Keys &sourceKeys = sourceValues.at(reader);
-        std::vector<int> &targetLines = valueInSource.at(reader);
+        std::pmr::vector<int> &targetLines = valueInSource.at(reader);
         targetLines.resize(targetSize);
         for (int i = 0; i < targetSize; ++i) {
             sourceKeys.prefetch(target, i + ahead);
@@ -993,21 +1061,21 @@ void Merge::leaveKeysNoTextServes()
 // the lines of the groups added at the end, in their order. The keys left out are named.
 void Merge::writeEdits(QStringList *leftOut)
 {
-    std::vector<char> receives(targetSections, false);
+    std::pmr::vector<char> receives(targetSections, false, memory.resource());
     for (int i = 0; i < sourceSize; ++i)
         if (carried(i) && replaces.at(i) < 0 && anchors.at(i) >= 0)
             receives[anchors.at(i)] = true;
-    std::vector<char> replaced(targetSize, false);
-    std::vector<int> added(targetSections, -1);  // index into edits
+    std::pmr::vector<char> replaced(targetSize, false, memory.resource());
+    std::pmr::vector<int> added(targetSections, -1, memory.resource());  // index into edits
     firstAdded.assign(newSources.size(), -1);
-    std::vector<int> lastAdded(newSources.size(), -1);
+    std::pmr::vector<int> lastAdded(newSources.size(), -1, memory.resource());
     nextAdded.assign(sourceSize, -1);
     constexpr int reading = QT_VERSION_MAJOR == 5 ? Qt5 : Qt6;  // (this program's own, for the names it reports)
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
         if (left.at(rootOf(i))) {
-            if (leftOut && sourceValues.at(reading).value(i) == i) {
+            if (leftOut && keys(sourceValues, reading).value(i) == i) {
                 const QString key = source.key(i, reading).toString();
                 if (!leftOut->contains(key))
                     leftOut->append(key);
