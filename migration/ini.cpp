@@ -744,14 +744,14 @@ std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers, std::pmr
     std::array<Keys, Readers> lines{Keys(parsed, Qt5, memory), Keys(parsed, Qt6, memory, readers > Qt6)};
     for (int reader = Qt5; reader < readers; ++reader) {
         const auto path = [&](int line) { return parsed.path(parsed.lines.at(line).section, reader); };
-        Keys &keys = lines.at(reader);
+        Keys &index = lines.at(reader);
         for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
-            keys.prefetch(parsed, i + ahead);
-            int &found = keys.insert(i);
+            index.prefetch(parsed, i + ahead);
+            int &found = index.insert(i);
             if (found == i)
                 continue;
             const int overridden = compare(path(i), path(found)) < 0 ? i : found;
-            keys.override(overridden);
+            index.override(overridden);
             // cppcheck-suppress danglingTempReference ; (a slot of the table, which outlives the loop)
             found = overridden == i ? found : i;
         }
@@ -825,7 +825,7 @@ private:
     }
     int rootOf(int i) { return root(parents, i); }
     // A reader's index of a text's keys (one serves both where they read every key alike).
-    const Keys &keys(const std::array<Keys, Readers> &values, int reader) const
+    const Keys &keysOf(const std::array<Keys, Readers> &values, int reader) const
     {
         return values.at(readers == Qt6 ? Qt5 : reader);
     }
@@ -992,7 +992,8 @@ void Merge::findWhereLinesAreAdded()
     addedAfter.assign(targetSections, -1);
     for (int i = 0; i < targetSize; ++i) {
         const Line &line = target.lines.at(i);
-        removed[i] = carriedValue(Qt5, target, i) >= 0 && (readers == Qt6 || carriedValue(Qt6, target, i) >= 0);
+        removed[i] = static_cast<char>(carriedValue(Qt5, target, i) >= 0 &&
+                                       (readers == Qt6 || carriedValue(Qt6, target, i) >= 0));
         if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
             addedAfter[line.section] = i;
     }
@@ -1075,7 +1076,7 @@ void Merge::writeEdits(QStringList *leftOut)
         if (parents.at(i) < 0)
             continue;
         if (left.at(rootOf(i))) {
-            if (leftOut && keys(sourceValues, reading).value(i) == i) {
+            if (leftOut && keysOf(sourceValues, reading).value(i) == i) {
                 const QString key = source.key(i, reading).toString();
                 if (!leftOut->contains(key))
                     leftOut->append(key);
