@@ -1044,9 +1044,11 @@ void Merge::leaveKeysNoTextServes()
             }
         };
         for (int reader = Qt5; reader < readers; ++reader) {
-            for (int i = 0; i < targetSize; ++i)
-                if (!removed.at(i))
-                    check(targetPlace(i, reader), carriedValue(reader, target, i), reader);
+            for (int i = 0; i < targetSize; ++i) {
+                const int value = removed.at(i) ? -1 : carriedValue(reader, target, i);
+                if (value >= 0)  // (most lines of the destination share no key with the source)
+                    check(targetPlace(i, reader), value, reader);
+            }
             for (int i = 0; i < sourceSize; ++i) {
                 if (!carried(i))
                     continue;
