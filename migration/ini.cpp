@@ -325,10 +325,8 @@ public:
     template <typename Matches> int &insert(uint hash, Matches matches, int value)
     {
         Slot *slot = entries.data() + find(hash, matches);
-        if (slot->value == unused) {
+        if (slot->value == unused)
             *slot = {hash, value};
-            ++count;
-        }
         return slot->value;
     }
     // Lookups of many names in turn wait for memory, one slot after another: a slot asked for a
@@ -340,15 +338,6 @@ public:
 #else
         Q_UNUSED(hash)
 #endif
-    }
-    QVector<int> values() const
-    {
-        QVector<int> found;
-        found.reserve(count);
-        for (const Slot &slot : entries)
-            if (slot.value != unused)
-                found.append(slot.value);
-        return found;
     }
 
 private:
@@ -374,7 +363,6 @@ private:
         }
     }
     std::pmr::vector<Slot> entries;
-    int count = 0;  // of the values stored
 };
 
 // The key lines of a text by the key one reader names.
@@ -402,7 +390,8 @@ public:
             parsed->keyName(parsed->lines[line], reader).hash,
             [&](int found) { return parsed->key(found, reader) == parsed->key(line, reader); }, line);
     }
-    QVector<int> lines() const { return table.values(); }
+    // Whether the reader takes the value of its key from this text's line `line`.
+    bool wins(int line) const { return overridden.at(line) == 0; }
     // The line whose value the reader takes for the key of this text's line `line`: most often
     // the line itself, known without a lookup.
     int value(int line) const { return overridden.at(line) ? this->line(*parsed, line) : line; }
@@ -918,8 +907,9 @@ void Merge::groupLinesCarriedTogether()
 {
     parents.assign(sourceSize, -1);
     for (int reader = Qt5; reader < readers; ++reader)
-        for (const int line : sourceValues.at(reader).lines())
-            parents[line] = line;
+        for (int i = 0; i < sourceSize; ++i)
+            if (sourceValues.at(reader).wins(i))
+                parents[i] = i;
     for (int reader = Qt5; reader < readers && readers > Qt6; ++reader) {  // (else no two share a key)
         Keys first(source, reader, memory.resource());
         for (int i = 0; i < sourceSize; ++i) {
@@ -1016,7 +1006,9 @@ void Merge::findWhereLinesAreAdded()
 void Merge::leaveKeysNoTextServes()
 {
     left.assign(sourceSize, false);
-    for (const int i : source.bom != target.bom ? sourceValues.at(Qt5).lines() : QVector<int>()) {
+    for (int i = 0; i < sourceSize && source.bom != target.bom; ++i) {
+        if (!sourceValues.at(Qt5).wins(i))
+            continue;
         const Line &line = source.lines.at(i);
         if (!std::all_of(from.constData() + line.equals, from.constData() + line.end,
                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
