@@ -171,7 +171,7 @@ bool plain(const char *from, const char *to)
 }
 
 // The working memory of a merge, taken at once and given back at once. A merge of stores of many
-// thousand keys touches megabytes: page by page, the page faults cost more than the merge's own
+// thousand keys touches megabytes: page by page, the page faults cost as much as the merge's own
 // work. Where the system offers large pages, they are asked for (the memory is only reserved:
 // pages no one touches are not paid for); elsewhere, and beyond it, the memory comes from the heap.
 class WorkingMemory
