@@ -13,12 +13,21 @@
 #include <QStringView>
 #include <QVector>
 
+#if defined(__GNUC__) && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <memory_resource>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -47,43 +56,90 @@ uint mixed(uint hash)
     return hash ^ (hash >> 13);
 }
 
-// A key or group path as one Qt names it: a stretch of Parsed::names. A text of many thousand keys
-// keeps them all in one buffer rather than in a string each, which would cost an allocation apiece.
+// A key or group path as one Qt names it. Most names are read from their bytes alike by both Qt
+// (see plain()): those stay where they stand in the text, a stretch of its bytes read as Latin-1,
+// so that a store of many thousand keys costs no copy of its names. The others are decoded into
+// Parsed::names, all of a text's in one buffer rather than a string each.
 struct Name {
-    int at = 0;
+    int at = 0;  // >= 0: the text's bytes [at, at + size), and "/" after them for a group's path; else
+                 // Parsed::names from -1 - at
     int size = 0;
     uint hash = unhashed;  // of its text (before mixed())
 };
 
+const Name generalPath{-1, 0, unhashed};  // "": the keys outside any group
+
+// The text of a Name: Latin-1 bytes or UTF-16 units, and "/" after them where it says so.
+struct View {
+    const char *bytes = nullptr;  // one of the two
+    const QChar *units = nullptr;
+    int size = 0;  // the slash included
+    bool slash = false;
+
+    char16_t at(int i) const
+    {
+        if (slash && i == size - 1)
+            return u'/';
+        return units ? units[i].unicode() : static_cast<unsigned char>(bytes[i]);
+    }
+    QString toString() const
+    {
+        QString text = units ? QString(units, size) : QString::fromLatin1(bytes, size - (slash ? 1 : 0));
+        return slash ? text.append(QLatin1Char('/')) : text;
+    }
+};
+
+// The same units in the same order (as QStringView compares them).
+int compare(const View &a, const View &b)
+{
+    const int size = std::min(a.size, b.size);
+    int i = 0;
+    if (a.bytes && b.bytes) {  // (the bytes alike, up to a slash)
+        i = std::min(size, std::min(a.size - (a.slash ? 1 : 0), b.size - (b.slash ? 1 : 0)));
+        if (const int order = i == 0 ? 0 : std::memcmp(a.bytes, b.bytes, i))
+            return order;
+    }
+    for (; i < size; ++i)
+        if (a.at(i) != b.at(i))
+            return a.at(i) < b.at(i) ? -1 : 1;
+    return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
+}
+
+bool operator==(const View &a, const View &b)
+{
+    return a.size == b.size && compare(a, b) == 0;
+}
+
 struct Line {
     int start;  // the line's bytes, [start, end); 0 for a key Qt reads with the byte order mark
     int end;
-    int equals;                     // its '=': the value follows
-    int section;                    // index into Parsed::sections
-    std::array<Name, Readers> key;  // the key, as each Qt names it, after its group's path (and hashed on from it)
+    int equals;   // its '=': the value follows
+    int section;  // index into Parsed::sections
+    Name key;     // the key as Qt 5 names it, after its group's path (and hashed on from it)
+    int qt6Key;   // index into Parsed::qt6Names of the key as Qt 6 names it, -1 where it is Qt 5's
     Tail tail;
 };
 
 // A full key path: a group's path and a key within it. The same path can be split differently
 // ("a/" and "b/c", or "a/b/" and "c"): keys are the same where they join to the same text.
 struct Key {
-    QStringView path;
-    QStringView name;
-    QString toString() const { return path.toString().append(name); }
+    View path;
+    View name;
+    QString toString() const { return path.toString().append(name.toString()); }
+    char16_t at(int i) const { return i < path.size ? path.at(i) : name.at(i - path.size); }
 };
 
 bool operator==(const Key &a, const Key &b)
 {
-    if (a.path.size() + a.name.size() != b.path.size() + b.name.size())
+    const int size = a.path.size + a.name.size;
+    if (size != b.path.size + b.name.size)
         return false;
-    if (a.path.size() == b.path.size())
+    if (a.path.size == b.path.size)
         return a.path == b.path && a.name == b.name;
-    const Key &shorter = a.path.size() < b.path.size() ? a : b;
-    const Key &longer = &shorter == &a ? b : a;
-    const auto split = shorter.path.size();
-    const auto rest = longer.path.size() - split;
-    return longer.path.left(split) == shorter.path && longer.path.mid(split) == shorter.name.left(rest) &&
-           shorter.name.mid(rest) == longer.name;
+    for (int i = 0; i < size; ++i)
+        if (a.at(i) != b.at(i))
+            return false;
+    return true;
 }
 
 bool operator!=(const Key &a, const Key &b)
@@ -92,8 +148,9 @@ bool operator!=(const Key &a, const Key &b)
 }
 
 struct Section {
-    std::array<Name, Readers> path;  // "" for the keys outside any group, else "<group>/"; one Name where both agree
-    int headerStart;                 // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
+    Name path;        // as Qt 5 names it: "" for the keys outside any group, else "<group>/"
+    int qt6Path;      // as key's qt6Key
+    int headerStart;  // its "[...]" line, [headerStart, headerEnd); -1 for the keys before any
     int headerEnd;
     Tail headerTail;
     int last;  // index of its last key line, -1 if none
@@ -113,11 +170,65 @@ bool plain(const char *from, const char *to)
                           std::all_of(from, to, [](char c) { return plainBytes[static_cast<unsigned char>(c)]; }));
 }
 
+// The working memory of a merge, taken at once and given back at once. A merge of stores of many
+// thousand keys touches megabytes: page by page, the page faults cost as much as the merge's own
+// work. Where the system offers large pages, they are asked for (the memory is only reserved:
+// pages no one touches are not paid for); elsewhere, and beyond it, the memory comes from the heap.
+class WorkingMemory
+{
+public:
+    explicit WorkingMemory(std::size_t size)
+    {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        constexpr std::size_t largePage = 2 << 20;
+        mappedSize = size + largePage;
+        mapped = mmap(nullptr, mappedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped != MAP_FAILED) {
+            void *start = mapped;
+            std::size_t room = mappedSize;
+            std::align(largePage, size, start, room);
+            madvise(start, size, MADV_HUGEPAGE);  // (a hint: without it, the pages are small ones)
+            arena.emplace(start, size, std::pmr::new_delete_resource());
+            return;
+        }
+        mapped = nullptr;
+#else
+        Q_UNUSED(size)
+#endif
+        arena.emplace(std::pmr::new_delete_resource());
+    }
+    WorkingMemory(const WorkingMemory &) = delete;
+    WorkingMemory &operator=(const WorkingMemory &) = delete;
+    WorkingMemory(WorkingMemory &&) = delete;
+    WorkingMemory &operator=(WorkingMemory &&) = delete;
+    ~WorkingMemory()
+    {
+        arena.reset();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        if (mapped)
+            munmap(mapped, mappedSize);
+#endif
+    }
+    std::pmr::memory_resource *resource()
+    {
+        return &*arena;
+    }
+
+private:
+    void *mapped = nullptr;
+    std::size_t mappedSize = 0;
+    std::optional<std::pmr::monotonic_buffer_resource> arena;
+};
+
 struct Parsed {
-    std::vector<Section> sections;
-    std::vector<Line> lines;  // the key lines
-    // The text of every Name, in its first `used` characters; the rest is room for more, left
-    // unwritten (QString::resize() does not fill it: pages not touched are not paid for).
+    explicit Parsed(std::pmr::memory_resource *memory) : sections(memory), lines(memory) {}
+
+    const char *data = nullptr;  // the text
+    std::pmr::vector<Section> sections;
+    std::pmr::vector<Line> lines;  // the key lines
+    std::vector<Name> qt6Names;    // the few names Qt 6 reads otherwise than Qt 5
+    // The text of every decoded Name, in its first `used` characters; the rest is room for more,
+    // left unwritten (QString::resize() does not fill it: pages not touched are not paid for).
     QString names;
     int used = 0;
     bool malformed = false;  // a line QSettings reports as a format error
@@ -127,16 +238,35 @@ struct Parsed {
     Tail endTail;
     QByteArray lineBreak = "\n";  // the first the text uses
 
-    QStringView text(const Name &name) const { return {names.constData() + name.at, name.size}; }
+    View text(const Name &name, bool path = false) const
+    {
+        if (name.at >= 0)
+            return {data + name.at, nullptr, name.size + (path ? 1 : 0), path};
+        return {nullptr, names.constData() - 1 - name.at, name.size, false};
+    }
+    const Name &keyName(const Line &line, int reader) const
+    {
+        return reader == Qt6 && line.qt6Key >= 0 ? qt6Names[line.qt6Key] : line.key;
+    }
+    const Name &pathName(const Section &section, int reader) const
+    {
+        return reader == Qt6 && section.qt6Path >= 0 ? qt6Names[section.qt6Path] : section.path;
+    }
     Key key(int line, int reader) const
     {
-        const Line &keyLine = lines.at(line);
-        return {path(keyLine.section, reader), text(keyLine.key[reader])};
+        const Line &keyLine = lines[line];
+        return {path(keyLine.section, reader), text(keyName(keyLine, reader))};
     }
-    QStringView path(int section, int reader) const { return text(sections.at(section).path[reader]); }
+    View path(int section, int reader) const { return text(pathName(sections[section], reader), true); }
+    // The index into qt6Names of `name`.
+    int qt6(const Name &name)
+    {
+        qt6Names.push_back(name);
+        return static_cast<int>(qt6Names.size()) - 1;
+    }
 
-    // A new Name: the bytes [from, to) as Latin-1, then the `rest`, hashed on from `hash` (its group
-    // path's, for a key).
+    // A new Name, decoded: the bytes [from, to) as Latin-1, then the `rest`, hashed on from `hash`
+    // (its group path's, for a key).
     Name name(uint hash, const char *from, const char *to, std::initializer_list<QStringView> rest = {})
     {
         const int size = std::accumulate(rest.begin(), rest.end(), static_cast<int>(to - from),
@@ -154,37 +284,27 @@ struct Parsed {
                 hash = hashOn(hash, c.unicode());
             }
         }
-        const Name made{used, size, hash};
+        const Name made{-1 - used, size, hash};
         used += size;
         return made;
     }
     Name name(uint hash, std::initializer_list<QStringView> parts) { return name(hash, nullptr, nullptr, parts); }
-    // As name(), for bytes both Qt read alike (see plain()), in one pass over them; for others,
-    // nothing is added and the Name's size is -1.
-    Name plainName(uint hash, const char *from, const char *to, QStringView suffix = {})
+    // The bytes [from, to) where they stand, for bytes both Qt read alike (see plain()), hashed with
+    // "/" after them for a group's path; for others, the Name's size is -1.
+    Name plainName(uint hash, const char *from, const char *to, bool slash = false) const
     {
         const Name none{0, -1, 0};
         if (from != to && (from[0] == ' ' || to[-1] == ' '))
             return none;
-        const auto size = static_cast<int>((to - from) + suffix.size());
-        if (used + size > names.size())
-            names.resize(2 * (used + size));
-        QChar *unit = names.data() + used;
+        const Name made{static_cast<int>(from - data), static_cast<int>(to - from), 0};
         bool plainSoFar = true;
-        for (; from != to; ++from, ++unit) {
+        for (; from != to; ++from) {
             plainSoFar &= plainBytes[static_cast<unsigned char>(*from)];
-            *unit = QLatin1Char(*from);
-            hash = hashOn(hash, unit->unicode());
+            hash = hashOn(hash, static_cast<unsigned char>(*from));
         }
         if (!plainSoFar)
             return none;
-        for (const QChar c : suffix) {
-            *unit++ = c;
-            hash = hashOn(hash, c.unicode());
-        }
-        const Name made{used, size, hash};
-        used += size;
-        return made;
+        return {made.at, made.size, slash ? hashOn(hash, u'/') : hash};
     }
 };
 
@@ -194,7 +314,7 @@ struct Parsed {
 class Table
 {
 public:
-    explicit Table(int count = 0) : entries(capacity(count)) {}
+    Table(int count, std::pmr::memory_resource *memory) : entries(capacity(count), Slot(), memory) {}
     // The value under the name, or -1.
     template <typename Matches> int value(uint hash, Matches matches) const
     {
@@ -205,20 +325,19 @@ public:
     template <typename Matches> int &insert(uint hash, Matches matches, int value)
     {
         Slot *slot = entries.data() + find(hash, matches);
-        if (slot->value == unused) {
+        if (slot->value == unused)
             *slot = {hash, value};
-            ++count;
-        }
         return slot->value;
     }
-    QVector<int> values() const
+    // Lookups of many names in turn wait for memory, one slot after another: a slot asked for a
+    // few names ahead is there when its name's turn comes.
+    void prefetch(uint hash) const
     {
-        QVector<int> found;
-        found.reserve(count);
-        for (const Slot &slot : entries)
-            if (slot.value != unused)
-                found.append(slot.value);
-        return found;
+#if defined(__GNUC__)
+        __builtin_prefetch(entries.data() + (mixed(hash) & static_cast<uint>(entries.size() - 1)));
+#else
+        Q_UNUSED(hash)
+#endif
     }
 
 private:
@@ -243,24 +362,24 @@ private:
                 return i;
         }
     }
-    QVector<Slot> entries;
-    int count = 0;  // of the values stored
+    std::pmr::vector<Slot> entries;
 };
 
 // The key lines of a text by the key one reader names.
 class Keys
 {
 public:
-    Keys() = default;
-    Keys(const Parsed &parsed, int reader)
-        : parsed(&parsed), reader(reader), table(static_cast<int>(parsed.lines.size()))
+    // (Not `indexed`: a place held for a reader that reads every key as another does.)
+    Keys(const Parsed &parsed, int reader, std::pmr::memory_resource *memory, bool indexed = true)
+        : parsed(&parsed), reader(reader), table(indexed ? static_cast<int>(parsed.lines.size()) : 0, memory),
+          overridden(indexed ? parsed.lines.size() : 0, false, memory)
     {
     }
     // The line with the key line `line` of `text` names, or -1.
     // (Keys are compared only where their hashes are the same: most lookups find none such.)
     int line(const Parsed &text, int line) const
     {
-        return table.value(text.lines.at(line).key[reader].hash, [&](int found) {
+        return table.value(text.keyName(text.lines[line], reader).hash, [&](int found) {
             return (&text == parsed && found == line) || parsed->key(found, reader) == text.key(line, reader);
         });
     }
@@ -268,16 +387,30 @@ public:
     int &insert(int line)
     {
         return table.insert(
-            parsed->lines.at(line).key[reader].hash,
+            parsed->keyName(parsed->lines[line], reader).hash,
             [&](int found) { return parsed->key(found, reader) == parsed->key(line, reader); }, line);
     }
-    QVector<int> lines() const { return table.values(); }
+    // Whether the reader takes the value of its key from this text's line `line`.
+    bool wins(int line) const { return overridden.at(line) == 0; }
+    // The line whose value the reader takes for the key of this text's line `line`: most often
+    // the line itself, known without a lookup.
+    int value(int line) const { return overridden.at(line) ? this->line(*parsed, line) : line; }
+    void override(int line) { overridden[line] = true; }
+    // The slot of the key the line `line` of `text` names, asked for ahead of line().
+    void prefetch(const Parsed &text, int line) const
+    {
+        if (line < static_cast<int>(text.lines.size()))
+            table.prefetch(text.keyName(text.lines[line], reader).hash);
+    }
 
 private:
     const Parsed *parsed = nullptr;
     int reader = Qt5;
     Table table;
+    std::pmr::vector<char> overridden;  // the lines whose key a later line of the text gives its value
 };
+
+constexpr int ahead = 8;  // names looked up ahead (see Table::prefetch())
 
 // Bytes the line splitting has to look at; it passes over any other.
 constexpr std::array<bool, 256> specials = [] {
@@ -286,6 +419,26 @@ constexpr std::array<bool, 256> specials = [] {
         special.at(static_cast<unsigned char>(c)) = true;
     return special;
 }();
+
+// The first byte from `at` the line splitting has to look at, or `end`. Most lines hold two (their
+// "=" and their line break): sixteen bytes are looked at a time where the processor can.
+const char *nextSpecial(const char *at, const char *end)
+{
+#if defined(__GNUC__) && defined(__SSE2__)
+    const auto any = [](__m128i bytes, std::initializer_list<char> sought) {
+        __m128i found = _mm_setzero_si128();
+        for (const char c : sought)
+            found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)));
+        return _mm_movemask_epi8(found);
+    };
+    for (; end - at >= 16; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        if (const int found = any(bytes, {'\n', '\r', '"', ';', '=', '\\'}))
+            return at + __builtin_ctz(static_cast<unsigned>(found));
+    }
+#endif
+    return std::find_if(at, end, [](char c) { return specials[static_cast<unsigned char>(c)]; });
+}
 
 bool isSpace(char c)
 {
@@ -315,8 +468,7 @@ bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEn
     const char *const end = text + size;
     int i = lineStart;
     while (i < size) {
-        i = static_cast<int>(
-            std::find_if(text + i, end, [](char c) { return specials[static_cast<unsigned char>(c)]; }) - text);
+        i = static_cast<int>(nextSpecial(text + i, end) - text);
         if (i == size)
             break;
         const char c = text[i++];
@@ -462,8 +614,9 @@ std::array<QString, Readers> keys(const QByteArray &data, int from, int to, int 
     return names;
 }
 
-// The group path of the header [lineStart, close), close its ']' or the line's end.
-std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, int lineStart, int close)
+// The group path of the header [lineStart, close), close its ']' or the line's end: Qt 5's, and
+// where Qt 6's differs, its index into qt6Names.
+std::pair<Name, int> sectionPaths(Parsed &parsed, const QByteArray &data, int lineStart, int close)
 {
     int from = lineStart + 1;
     while (from < close && isWhite(QLatin1Char(data.at(from))))
@@ -473,29 +626,27 @@ std::array<Name, Readers> sectionPaths(Parsed &parsed, const QByteArray &data, i
     const char *const bytes = data.constData();
     // cppcheck-suppress knownConditionTrueFalse ; (seven or eight bytes may name the general group)
     if (close - from != 7 && close - from != 8) {
-        const Name path = parsed.plainName(unhashed, bytes + from, bytes + close, u"/");
+        const Name path = parsed.plainName(unhashed, bytes + from, bytes + close, true);
         if (path.size >= 0)
-            return {path, path};
+            return {path, -1};
     }
     const QByteArray name = data.mid(from, close - from);
-    if (name.compare("general", Qt::CaseInsensitive) == 0) {
-        const Name path = parsed.name(unhashed, nullptr, nullptr);
-        return {path, path};
-    }
-    if (name.compare("%general", Qt::CaseInsensitive) == 0) {
-        const Name path = parsed.name(unhashed, bytes + from + 1, bytes + close, {u"/"});
-        return {path, path};
-    }
+    if (name.compare("general", Qt::CaseInsensitive) == 0)
+        return {generalPath, -1};
+    if (name.compare("%general", Qt::CaseInsensitive) == 0)
+        return {parsed.plainName(unhashed, bytes + from + 1, bytes + close, true), -1};
     const std::array<QString, Readers> names =
         keys(name, 0, static_cast<int>(name.size()), static_cast<int>(name.size()), parsed.agree);
     const Name path = parsed.name(unhashed, {names[Qt5], u"/"});
-    return {path, names[Qt6] == names[Qt5] ? path : parsed.name(unhashed, {names[Qt6], u"/"})};
+    return {path, names[Qt6] == names[Qt5] ? -1 : parsed.qt6(parsed.name(unhashed, {names[Qt6], u"/"}))};
 }
 
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
-Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
+Parsed parse(const QByteArray &data, bool firstKeyOnly = false,
+             std::pmr::memory_resource *memory = std::pmr::get_default_resource())
 {
-    Parsed parsed;
+    Parsed parsed(memory);
+    parsed.data = data.constData();
     parsed.bom = data.startsWith("\xef\xbb\xbf");
     const char *const text = data.constData();
     const char *const breakAt = std::find_if(text, text + data.size(), isBreak);
@@ -506,9 +657,8 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         const int lines = static_cast<int>(data.size() / 16) + 1;  // (guesses)
         parsed.sections.reserve(lines);
         parsed.lines.reserve(lines);
-        parsed.names.resize(static_cast<int>(data.size()));
     }
-    parsed.sections.push_back({{Name(), Name()}, -1, -1, {}, -1});  // keys before any group header
+    parsed.sections.push_back({generalPath, -1, -1, -1, {}, -1});  // keys before any group header
     int lineStart = 0;
     int lineEnd = 0;
     int equalsAt = 0;
@@ -534,7 +684,8 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
             const auto *close = static_cast<const char *>(std::memchr(text + lineStart, ']', lineEnd - lineStart));
             parsed.malformed = parsed.malformed || close == nullptr;
             const int closeAt = close == nullptr ? lineEnd : static_cast<int>(close - text);
-            parsed.sections.push_back({sectionPaths(parsed, data, lineStart, closeAt), lineStart, lineEnd, tail, -1});
+            const auto path = sectionPaths(parsed, data, lineStart, closeAt);
+            parsed.sections.push_back({path.first, path.second, lineStart, lineEnd, tail, -1});
             continue;
         }
         if (equalsAt == -1) {
@@ -545,20 +696,23 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
         while (keyEnd > lineStart && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
             --keyEnd;
         Section &section = parsed.sections.back();
-        std::array<Name, Readers> key;
-        if (section.path[Qt5].at == section.path[Qt6].at)
-            key[Qt5] = key[Qt6] = parsed.plainName(section.path[Qt5].hash, text + lineStart, text + keyEnd);
-        if (key[Qt5].size < 0 || section.path[Qt5].at != section.path[Qt6].at) {
+        Name key{0, -1, 0};
+        int qt6Key = -1;
+        if (section.qt6Path < 0)
+            key = parsed.plainName(section.path.hash, text + lineStart, text + keyEnd);
+        if (key.size < 0) {
             const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
-            key[Qt5] = key[Qt6] = parsed.name(section.path[Qt5].hash, {names[Qt5]});
-            const Name second = parsed.name(section.path[Qt6].hash, {names[Qt6]});
-            if (Key{parsed.text(section.path[Qt6]), parsed.text(second)} !=
-                Key{parsed.text(section.path[Qt5]), parsed.text(key[Qt5])})
-                key[Qt6] = second;
+            key = parsed.name(section.path.hash, {names[Qt5]});
+            const Name &qt6Path = parsed.pathName(section, Qt6);
+            const Name second = parsed.name(qt6Path.hash, {names[Qt6]});
+            if (Key{parsed.text(qt6Path, true), parsed.text(second)} !=
+                Key{parsed.text(section.path, true), parsed.text(key)})
+                qt6Key = parsed.qt6(second);
             else
-                parsed.used = second.at;  // (the same as Qt 5's)
+                parsed.used = -1 - second.at;  // (the same as Qt 5's)
         }
-        parsed.lines.push_back({lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, tail});
+        parsed.lines.push_back(
+            {lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, qt6Key, tail});
         section.last = static_cast<int>(parsed.lines.size()) - 1;
         if (parsed.endLine == -1)
             parsed.endLine = section.last;
@@ -573,25 +727,28 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false)
 // For each reader and key, the line that reader takes its value from. QSettings reads the groups
 // in the order of their names, a group's lines (wherever they stand) in the order they stand,
 // and the last line read for a key wins.
-// (Where both read every key alike, for Qt 5 alone, and Qt 6's the same.)
-std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers)
+// (Where both read every key alike, for Qt 5 alone: Qt 6's is the same.)
+std::array<Keys, Readers> valueLines(const Parsed &parsed, int readers, std::pmr::memory_resource *memory)
 {
-    std::array<Keys, Readers> lines;
+    std::array<Keys, Readers> lines{Keys(parsed, Qt5, memory), Keys(parsed, Qt6, memory, readers > Qt6)};
     for (int reader = Qt5; reader < readers; ++reader) {
         const auto path = [&](int line) { return parsed.path(parsed.lines.at(line).section, reader); };
-        lines[reader] = Keys(parsed, reader);
+        Keys &index = lines.at(reader);
         for (int i = 0; i < static_cast<int>(parsed.lines.size()); ++i) {
-            int &found = lines[reader].insert(i);
+            index.prefetch(parsed, i + ahead);
+            int &found = index.insert(i);
+            if (found == i)
+                continue;
+            const int overridden = compare(path(i), path(found)) < 0 ? i : found;
+            index.override(overridden);
             // cppcheck-suppress danglingTempReference ; (a slot of the table, which outlives the loop)
-            found = found != i && path(i).compare(path(found)) < 0 ? found : i;
+            found = overridden == i ? found : i;
         }
     }
-    if (readers == Qt6)
-        lines[Qt6] = lines[Qt5];
     return lines;
 }
 
-int root(QVector<int> &parents, int i)
+int root(std::pmr::vector<int> &parents, int i)
 {
     while (parents.at(i) != i)
         i = parents[i] = parents.at(parents.at(i));
@@ -601,15 +758,15 @@ int root(QVector<int> &parents, int i)
 // Where a line stands in the merged text, as Qt reads it: after the lines of groups named before
 // its own, and after those of its own group's name that come before it.
 struct Place {
-    QStringView path;
+    View path;
     int at;     // the destination's byte it stands at or is added after
     int order;  // among the lines added there
 };
 
 bool before(const Place &a, const Place &b)
 {
-    if (a.path != b.path)
-        return a.path.compare(b.path) < 0;
+    if (const int order = compare(a.path, b.path))
+        return order < 0;
     return a.at < b.at || (a.at == b.at && a.order < b.order);
 }
 
@@ -619,55 +776,161 @@ struct Edit {
     QByteArray text;
 };
 
-}  // namespace
-
-IniKeys iniKeys(const QByteArray &text, bool prefix)
+// A merge of the source's keys into the destination's text, in stages: the keys of both texts
+// indexed, the source's lines carried together grouped, each carried line placed, the keys no
+// one text serves for every reader left as they are, then the edits of the destination's text
+// written and applied.
+class Merge
 {
-    const Parsed parsed = parse(text, true);
-    if (!parsed.lines.empty())
-        return IniKeys::Some;
-    return parsed.malformed && !prefix ? IniKeys::Malformed : IniKeys::None;
+public:
+    Merge(const QByteArray &into, const QByteArray &from);
+    Merge(const Merge &) = delete;  // (its indexes point into its texts)
+    Merge &operator=(const Merge &) = delete;
+    Merge(Merge &&) = delete;
+    Merge &operator=(Merge &&) = delete;
+    ~Merge() = default;
+
+    QByteArray merged(QStringList *leftOut)
+    {
+        groupLinesCarriedTogether();
+        placeSourceLines();
+        leaveKeysNoTextServes();
+        writeEdits(leftOut);
+        return applyEdits();
+    }
+
+private:
+    void groupLinesCarriedTogether();
+    void placeSourceLines();
+    void findWhereLinesAreAdded();
+    void leaveKeysNoTextServes();
+    void writeEdits(QStringList *leftOut);
+    QByteArray applyEdits() const;
+
+    static bool samePaths(const Parsed &a, const Section &x, const Parsed &b, const Section &y)
+    {
+        return a.text(x.path, true) == b.text(y.path, true) &&
+               a.text(a.pathName(x, Qt6), true) == b.text(b.pathName(y, Qt6), true);
+    }
+    int rootOf(int i) { return root(parents, i); }
+    // A reader's index of a text's keys (one serves both where they read every key alike).
+    const Keys &keysOf(const std::array<Keys, Readers> &values, int reader) const
+    {
+        return values.at(readers == Qt6 ? Qt5 : reader);
+    }
+    bool carried(int i) { return parents.at(i) >= 0 && !left.at(rootOf(i)); }
+    // The source's line a reader takes the value of line i's key from, where it is carried; else -1.
+    int carriedValue(int reader, const Parsed &text, int i)
+    {
+        const int line = &text == &target    ? valueInSource.at(reader).at(i)
+                         : parents.at(i) < 0 ? -1
+                                             : sourceValues.at(reader).value(i);
+        return line >= 0 && !left.at(rootOf(line)) ? line : -1;
+    }
+    Place sourcePlace(int i, int reader) const
+    {
+        const View path = source.path(source.lines.at(i).section, reader);
+        if (replaces.at(i) >= 0)
+            return {path, target.lines.at(replaces.at(i)).start, 0};
+        if (anchors.at(i) >= 0)
+            return {path, addedAt.at(anchors.at(i)), i + 1};
+        return {path, static_cast<int>(into.size()) + 1 - anchors.at(i), i + 1};
+    }
+    Place targetPlace(int i, int reader) const
+    {
+        return {target.path(target.lines.at(i).section, reader), target.lines.at(i).start, 0};
+    }
+    void appendLine(QByteArray &text, int i, char next) const
+    {
+        const Line &line = source.lines.at(i);
+        text.append(from.constData() + line.start, line.end - line.start);
+        appendClosing(text, line.tail, next);
+    }
+
+    WorkingMemory memory;  // (first: the rest is made in it)
+    const QByteArray &into;
+    const QByteArray &from;
+    const Parsed target;
+    const Parsed source;
+    const int readers;  // how many tell keys apart
+    // For each reader and key of each text, the line the reader takes the key's value from.
+    const std::array<Keys, Readers> targetValues;
+    const std::array<Keys, Readers> sourceValues;
+    const int sourceSize;
+    const int targetSize;
+    const int targetSections;
+    const QByteArray &lineBreak;  // the destination's
+
+    // The source's lines carried together, by a union-find over their indexes: -1 for a line no
+    // reader takes a value from.
+    std::pmr::vector<int> parents{memory.resource()};
+    // By root: the lines carried together (where lines can share a key).
+    std::pmr::vector<int> members{memory.resource()};
+    // Where each carried line goes: the destination's line it replaces, or -1; else the
+    // destination's group it is added to, or -2 - the index of a new group, whose names are those
+    // of the source's group newSources[index].
+    std::pmr::vector<int> replaces{memory.resource()};
+    std::pmr::vector<int> anchors{memory.resource()};
+    std::pmr::vector<int> newSources{memory.resource()};
+    // Lines are added to a group after its last line that stays, or its last line: where they are
+    // added to each group of the destination, and after which line.
+    std::pmr::vector<int> addedAt{memory.resource()};
+    std::pmr::vector<int> addedAfter{memory.resource()};
+    // By root: the keys left as the destination has them (a byte each, not a bit: read often).
+    std::pmr::vector<char> left{memory.resource()};
+    std::pmr::vector<char> removed{memory.resource()};  // the destination's lines that go
+    // The source's line each reader takes the value of each of the destination's keys from, or -1.
+    std::array<std::pmr::vector<int>, Readers> valueInSource{std::pmr::vector<int>(memory.resource()),
+                                                             std::pmr::vector<int>(memory.resource())};
+    QVector<Edit> edits;
+    // The lines of each group added at the end, in the order they stand: the first of each, and
+    // the next after each.
+    std::pmr::vector<int> firstAdded{memory.resource()};
+    std::pmr::vector<int> nextAdded{memory.resource()};
+};
+
+// Both texts read, and their keys indexed: which line each reader takes each key's value from.
+Merge::Merge(const QByteArray &into, const QByteArray &from)
+    : memory(8 * (static_cast<std::size_t>(into.size()) + static_cast<std::size_t>(from.size())) + (4 << 20)),
+      into(into), from(from), target(parse(into, false, memory.resource())),
+      source(parse(from, false, memory.resource())), readers(target.agree && source.agree ? Qt6 : Readers),
+      targetValues(valueLines(target, readers, memory.resource())),
+      sourceValues(valueLines(source, readers, memory.resource())), sourceSize(static_cast<int>(source.lines.size())),
+      targetSize(static_cast<int>(target.lines.size())), targetSections(static_cast<int>(target.sections.size())),
+      lineBreak(target.lineBreak)
+{
 }
 
-QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringList *leftOut)
+// The source's lines some reader takes a value from are carried, in the order they stand. Lines
+// that share a key for either reader are carried or left out together.
+void Merge::groupLinesCarriedTogether()
 {
-    const Parsed target = parse(into);
-    const Parsed source = parse(from);
-    const int readers = target.agree && source.agree ? Qt6 : Readers;  // how many tell keys apart
-    const auto targetValues = valueLines(target, readers);
-    const auto sourceValues = valueLines(source, readers);
-    const int sourceSize = static_cast<int>(source.lines.size());
-    const int targetSize = static_cast<int>(target.lines.size());
-    const int targetSections = static_cast<int>(target.sections.size());
-
-    // The source's lines some reader takes a value from are carried, in the order they stand.
-    // Lines that share a key for either reader are carried or left out together.
-    QVector<int> parents(sourceSize, -1);
+    parents.assign(sourceSize, -1);
     for (int reader = Qt5; reader < readers; ++reader)
-        for (const int line : sourceValues.at(reader).lines())
-            parents[line] = line;
+        for (int i = 0; i < sourceSize; ++i)
+            if (sourceValues.at(reader).wins(i))
+                parents[i] = i;
     for (int reader = Qt5; reader < readers && readers > Qt6; ++reader) {  // (else no two share a key)
-        Keys first(source, reader);
+        Keys first(source, reader, memory.resource());
         for (int i = 0; i < sourceSize; ++i) {
             if (parents.at(i) >= 0)
-                parents[root(parents, i)] = root(parents, first.insert(i));
+                parents[rootOf(i)] = rootOf(first.insert(i));
         }
     }
-    QVector<int> members(sourceSize, 0);
+    if (readers == Qt6)
+        return;  // (each line is carried on its own)
+    members.assign(sourceSize, 0);
     for (int i = 0; i < sourceSize; ++i)
         if (parents.at(i) >= 0)
-            ++members[root(parents, i)];
+            ++members[rootOf(i)];
+}
 
-    // Where each carried line goes: in place of the destination's line where both readers take
-    // the key's value from that line and name it as the source's, in a group read by the same
-    // name; otherwise after the last line of the destination's last group of the same names, or
-    // into a group added at the end.
-    // The destination's group of the same names, or -2 - the index of a new one, whose names are
-    // those of the source's group newSources[index].
-    QVector<int> newSources;
-    const auto samePaths = [](const Parsed &a, const Section &x, const Parsed &b, const Section &y) {
-        return a.text(x.path[Qt5]) == b.text(y.path[Qt5]) && a.text(x.path[Qt6]) == b.text(y.path[Qt6]);
-    };
+// Each carried line goes in place of the destination's line where both readers take the key's
+// value from that line and name it as the source's, in a group read by the same name; otherwise
+// after the last line of the destination's last group of the same names, or into a group added at
+// the end.
+void Merge::placeSourceLines()
+{
     const auto groupOf = [&](const Parsed &parsed, const Section &section) {
         return [&](int group) {
             if (group >= 0)
@@ -676,26 +939,28 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
             return samePaths(source, source.sections.at(newSources.at(-2 - group)), parsed, section);
         };
     };
-    Table groups(targetSections + static_cast<int>(source.sections.size()));
+    Table groups(targetSections + static_cast<int>(source.sections.size()), memory.resource());
     for (int i = 0; i < targetSections; ++i) {
+        if (i + ahead < targetSections)
+            groups.prefetch(target.sections[i + ahead].path.hash);
         const Section &section = target.sections.at(i);
         if (section.last >= 0)
-            groups.insert(section.path[Qt5].hash, groupOf(target, section), -1) = i;
+            groups.insert(section.path.hash, groupOf(target, section), -1) = i;
     }
-    QVector<int> sourceGroups(static_cast<int>(source.sections.size()), -1);
-    QVector<int> replaces(sourceSize, -1);
-    QVector<int> anchors(sourceSize, -1);
-    // Lines are added to a group after its last line that stays, or its last line: where they are
-    // added to each group of the destination, and after which line.
-    QVector<int> addedAt(targetSections, -1);
-    QVector<int> addedAfter(targetSections, -1);
+    newSources.reserve(source.sections.size());
+    std::pmr::vector<int> sourceGroups(static_cast<int>(source.sections.size()), -1, memory.resource());
+    replaces.assign(sourceSize, -1);
+    anchors.assign(sourceSize, -1);
     for (int i = 0; i < sourceSize; ++i) {
+        targetValues.at(Qt5).prefetch(source, i + ahead);
+        if (i + ahead < sourceSize)
+            groups.prefetch(source.sections[source.lines[i + ahead].section].path.hash);
         if (parents.at(i) < 0)
             continue;
         const Line &line = source.lines.at(i);
         const Section &section = source.sections.at(line.section);
         const int replaced = targetValues.at(Qt5).line(source, i);
-        if (members.at(root(parents, i)) == 1 && replaced >= 0 &&
+        if ((readers == Qt6 || members.at(rootOf(i)) == 1) && replaced >= 0 &&
             (readers == Qt6 || targetValues.at(Qt6).line(source, i) == replaced) &&
             samePaths(target, target.sections.at(target.lines.at(replaced).section), source, section)) {
             replaces[i] = replaced;
@@ -703,115 +968,109 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         }
         if (sourceGroups.at(line.section) == -1) {
             const int added = -2 - static_cast<int>(newSources.size());
-            sourceGroups[line.section] = groups.insert(section.path[Qt5].hash, groupOf(source, section), added);
+            sourceGroups[line.section] = groups.insert(section.path.hash, groupOf(source, section), added);
             if (sourceGroups.at(line.section) == added)
-                newSources.append(line.section);
+                newSources.push_back(line.section);
         }
         anchors[i] = sourceGroups.at(line.section);
     }
+}
 
-    const auto sourcePlace = [&](int i, int reader) -> Place {
-        const QStringView path = source.path(source.lines.at(i).section, reader);
-        if (replaces.at(i) >= 0)
-            return {path, target.lines.at(replaces.at(i)).start, 0};
-        if (anchors.at(i) >= 0)
-            return {path, addedAt.at(anchors.at(i)), i + 1};
-        return {path, static_cast<int>(into.size()) + 1 - anchors.at(i), i + 1};
-    };
-    const auto targetPlace = [&](int i, int reader) -> Place {
-        return {target.path(target.lines.at(i).section, reader), target.lines.at(i).start, 0};
-    };
+// The destination's lines that go, and after which line of each group lines are added.
+void Merge::findWhereLinesAreAdded()
+{
+    addedAfter.assign(targetSections, -1);
+    for (int i = 0; i < targetSize; ++i) {
+        const Line &line = target.lines.at(i);
+        removed[i] = static_cast<char>(carriedValue(Qt5, target, i) >= 0 &&
+                                       (readers == Qt6 || carriedValue(Qt6, target, i) >= 0));
+        if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
+            addedAfter[line.section] = i;
+    }
+    for (int section = 0; section < targetSections; ++section) {
+        if (addedAfter.at(section) < 0)
+            continue;
+        int at = target.lines.at(addedAfter.at(section)).end;
+        if (at < into.size() && into.at(at) == ';')  // after the comment on its line
+            while (at < into.size() && !isBreak(into.at(at)))
+                ++at;
+        addedAt[section] = at;
+    }
+}
 
-    // A destination line goes once every key it names is carried. Where one that stays would be
-    // read after the source's line for a key it shares with it (in a group of a later name), or
-    // where the encoding of the destination's text would change a value (a byte order mark in one
-    // store only makes Qt 5 read the whole text as UTF-8, or not), no one text serves every
-    // reader: the key is left as the destination has it.
-    QVector<bool> left(sourceSize, false);  // by the root of the lines carried together
-    for (const int i : source.bom != target.bom ? sourceValues.at(Qt5).lines() : QVector<int>()) {
+// A destination line goes once every key it names is carried. Where one that stays would be read
+// after the source's line for a key it shares with it (in a group of a later name), or where the
+// encoding of the destination's text would change a value (a byte order mark in one store only
+// makes Qt 5 read the whole text as UTF-8, or not), no one text serves every reader: the key is
+// left as the destination has it.
+void Merge::leaveKeysNoTextServes()
+{
+    left.assign(sourceSize, false);
+    for (int i = 0; i < sourceSize && source.bom != target.bom; ++i) {
+        if (!sourceValues.at(Qt5).wins(i))
+            continue;
         const Line &line = source.lines.at(i);
         if (!std::all_of(from.constData() + line.equals, from.constData() + line.end,
                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-            left[root(parents, i)] = true;  // (Qt 5 reads a value of ASCII alike in either encoding)
+            left[rootOf(i)] = true;  // (Qt 5 reads a value of ASCII alike in either encoding)
     }
-    QVector<bool> removed(targetSize, false);
-    // The source's line each reader takes the value of each line's key from, or -1: looked up once
-    // for all rounds.
-    std::array<std::array<QVector<int>, Readers>, 2> values;
+    removed.assign(targetSize, false);
+    addedAt.assign(targetSections, -1);
+    // (Looked up once for all rounds.)
     for (int reader = Qt5; reader < readers; ++reader) {
-        for (const Parsed *text : {&target, &source}) {
-            QVector<int> &lines = values.at(text == &source).at(reader);
-            lines.resize(static_cast<int>(text->lines.size()));
-            for (int i = 0; i < lines.size(); ++i)
-                lines[i] = text == &source && parents.at(i) < 0 ? -1 : sourceValues.at(reader).line(*text, i);
+        const Keys &sourceKeys = sourceValues.at(reader);
+        std::pmr::vector<int> &targetLines = valueInSource.at(reader);
+        targetLines.resize(targetSize);
+        for (int i = 0; i < targetSize; ++i) {
+            sourceKeys.prefetch(target, i + ahead);
+            targetLines[i] = sourceKeys.line(target, i);
         }
     }
     for (bool changed = true; changed;) {
         changed = false;
-        const auto carried = [&](int reader, const Parsed &text, int i) {
-            const int line = values.at(&text == &source).at(reader).at(i);
-            return line >= 0 && !left.at(root(parents, line)) ? line : -1;
-        };
-        addedAfter.fill(-1);
-        for (int i = 0; i < targetSize; ++i) {
-            const Line &line = target.lines.at(i);
-            removed[i] = carried(Qt5, target, i) >= 0 && (readers == Qt6 || carried(Qt6, target, i) >= 0);
-            if (!removed.at(i) || addedAfter.at(line.section) < 0 || removed.at(addedAfter.at(line.section)))
-                addedAfter[line.section] = i;
-        }
-        for (int section = 0; section < targetSections; ++section) {
-            if (addedAfter.at(section) < 0)
-                continue;
-            int at = target.lines.at(addedAfter.at(section)).end;
-            if (at < into.size() && into.at(at) == ';')  // after the comment on its line
-                while (at < into.size() && !isBreak(into.at(at)))
-                    ++at;
-            addedAt[section] = at;
-        }
+        findWhereLinesAreAdded();
         const auto check = [&](const Place &place, int value, int reader) {
             if (value >= 0 && !before(place, sourcePlace(value, reader))) {
-                left[root(parents, value)] = true;
+                left[rootOf(value)] = true;
                 changed = true;
             }
         };
         for (int reader = Qt5; reader < readers; ++reader) {
-            for (int i = 0; i < targetSize; ++i)
-                if (!removed.at(i))
-                    check(targetPlace(i, reader), carried(reader, target, i), reader);
+            for (int i = 0; i < targetSize; ++i) {
+                const int value = removed.at(i) ? -1 : carriedValue(reader, target, i);
+                if (value >= 0)  // (most lines of the destination share no key with the source)
+                    check(targetPlace(i, reader), value, reader);
+            }
             for (int i = 0; i < sourceSize; ++i) {
-                if (parents.at(i) < 0 || left.at(root(parents, i)))
+                if (!carried(i))
                     continue;
-                const int value = carried(reader, source, i);
+                const int value = carriedValue(reader, source, i);
                 if (value != i)
                     check(sourcePlace(i, reader), value, reader);
             }
         }
     }
+}
 
-    const QByteArray &lineBreak = target.lineBreak;
-    const auto appendLine = [&](QByteArray &text, int i, char next) {
-        const Line &line = source.lines.at(i);
-        text.append(from.constData() + line.start, line.end - line.start);
-        appendClosing(text, line.tail, next);
-    };
-    QVector<Edit> edits;
-    QVector<bool> receives(targetSections, false);
+// The edits of the destination's text: the lines replaced, added to its groups and removed; and
+// the lines of the groups added at the end, in their order. The keys left out are named.
+void Merge::writeEdits(QStringList *leftOut)
+{
+    std::pmr::vector<char> receives(targetSections, false, memory.resource());
     for (int i = 0; i < sourceSize; ++i)
-        if (parents.at(i) >= 0 && !left.at(root(parents, i)) && replaces.at(i) < 0 && anchors.at(i) >= 0)
+        if (carried(i) && replaces.at(i) < 0 && anchors.at(i) >= 0)
             receives[anchors.at(i)] = true;
-    QVector<bool> replaced(targetSize, false);
-    QVector<int> added(targetSections, -1);  // index into edits
-    // The lines of each group added at the end, in the order they stand: the first of each, and
-    // the next after each.
-    QVector<int> firstAdded(newSources.size(), -1);
-    QVector<int> lastAdded(newSources.size(), -1);
-    QVector<int> nextAdded(sourceSize, -1);
+    std::pmr::vector<char> replaced(targetSize, false, memory.resource());
+    std::pmr::vector<int> added(targetSections, -1, memory.resource());  // index into edits
+    firstAdded.assign(newSources.size(), -1);
+    std::pmr::vector<int> lastAdded(newSources.size(), -1, memory.resource());
+    nextAdded.assign(sourceSize, -1);
     constexpr int reading = QT_VERSION_MAJOR == 5 ? Qt5 : Qt6;  // (this program's own, for the names it reports)
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
-        if (left.at(root(parents, i))) {
-            if (leftOut && sourceValues.at(reading).line(source, i) == i) {
+        if (left.at(rootOf(i))) {
+            if (leftOut && keysOf(sourceValues, reading).value(i) == i) {
                 const QString key = source.key(i, reading).toString();
                 if (!leftOut->contains(key))
                     leftOut->append(key);
@@ -867,6 +1126,11 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
         edits.append({start, end - start, QByteArray()});
     }
     std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
+}
+
+// The destination's text with the edits, and the groups added at the end.
+QByteArray Merge::applyEdits() const
+{
     QByteArray result;
     result.reserve(static_cast<int>(into.size() + from.size()));
     int copied = 0;
@@ -924,4 +1188,19 @@ QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringL
     }
     result.resize(static_cast<int>(out - result.constData()));
     return result;
+}
+
+}  // namespace
+
+IniKeys iniKeys(const QByteArray &text, bool prefix)
+{
+    const Parsed parsed = parse(text, true);
+    if (!parsed.lines.empty())
+        return IniKeys::Some;
+    return parsed.malformed && !prefix ? IniKeys::Malformed : IniKeys::None;
+}
+
+QByteArray mergeIniText(const QByteArray &into, const QByteArray &from, QStringList *leftOut)
+{
+    return Merge(into, from).merged(leftOut);
 }
