@@ -14,7 +14,7 @@ namespace {
 
 // The stages after the checks, each run only when the one before lets the run go on.
 void migrate(const QString &OrganizationName, const QString &ApplicationName, int ApplicationVersionMajor,
-             int ApplicationVersionMinor, const QString &betaLevel)
+             int ApplicationVersionMinor, const QString &betaLevel, MadeFolders &madeFolders)
 {
     std::cout << std::endl;
     const QString versionName =
@@ -25,7 +25,7 @@ void migrate(const QString &OrganizationName, const QString &ApplicationName, in
     // A migration cut short left some stores written: it is completed, not taken as done, unless
     // the version it copied from has no settings any more. Then the version is an ordinary one,
     // with whatever settings it holds.
-    const QString resumedFrom = resumeMigrationFrom(OrganizationName, versionName);
+    const QString resumedFrom = resumeMigrationFrom(OrganizationName, versionName, madeFolders);
     if (!resumedFrom.isEmpty()) {
         std::cout << "  Resuming the unfinished migration to '" << versionName.toStdString() << "'" << std::endl;
     } else if (versionSettingsExist(OrganizationName, versionName)) {
@@ -38,12 +38,12 @@ void migrate(const QString &OrganizationName, const QString &ApplicationName, in
                                                                     ApplicationVersionMajor, ApplicationVersionMinor);
     if (previousVersionName.isEmpty()) {
         if (!resumedFrom.isEmpty())  // its source is no candidate (itself unfinished, say)
-            giveUpMigration(OrganizationName, versionName, resumedFrom);
+            giveUpMigration(OrganizationName, versionName, resumedFrom, madeFolders);
         std::cout << "Not migrating preferences because no previous version has been found." << std::endl;
         return;
     }
     std::cout << "  PreviousApplicationName = " << previousVersionName.toStdString() << std::endl;
-    copyAllSystemSettings(OrganizationName, previousVersionName, versionName);
+    copyAllSystemSettings(OrganizationName, previousVersionName, versionName, madeFolders);
 }
 
 }  // namespace
@@ -73,8 +73,10 @@ int main(int argc, char *argv[])
     checkArguments(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
 
     // Without write access to the system-wide stores there is nothing this run could do.
-    if (isSystemSettingsWritable())
+    // The folders the run makes for stores are its to remove once empty.
+    MadeFolders madeFolders;
+    if (isSystemSettingsWritable(madeFolders))
         migrate(OrganizationName, ApplicationName + QLatin1String(" x64"), ApplicationVersionMajor,
-                ApplicationVersionMinor, betaLevel);
+                ApplicationVersionMinor, betaLevel, madeFolders);
     std::exit(0);
 }

@@ -27,10 +27,15 @@ QStringList storesWithSettings(const QString &organization, const QString &fromV
 
 // A store carried, or not read where there is not memory enough to hold it: then nothing of it is
 // written, and the record keeps it for a later run.
-Carried carryWithinMemory(const QString &organization, const QString &from, const QString &to, QString *cause)
+Carried carryWithinMemory(const QString &organization, const QString &from, const QString &to, MadeFolders &madeFolders,
+                          QString *cause)
 {
     try {
-        return carryStore(organization, from, to, cause);
+        QStringList leftOut;
+        const Carried carried = carryStore(organization, from, to, madeFolders, &leftOut, cause);
+        for (const QString &key : leftOut)
+            reportLeftOut(key, from);  // the destination's own value, or none, stays
+        return carried;
     } catch (const std::bad_alloc &) {
         *cause = QStringLiteral("not enough memory to read it");
         return Carried::NotRead;
@@ -41,7 +46,7 @@ Carried carryWithinMemory(const QString &organization, const QString &from, cons
 // fails leaves the earlier record, which still names that store: the next run carries it again,
 // to the same result. An installer's request to stop is met between two stores.
 void carryStores(const QString &organization, const QString &fromVersionName, const QString &toVersionName,
-                 const QStringList &groups, QStringList groupsLeft)
+                 const QStringList &groups, QStringList groupsLeft, MadeFolders &madeFolders)
 {
     for (const QString &group : groups) {
         if (stopRequested())
@@ -49,10 +54,10 @@ void carryStores(const QString &organization, const QString &fromVersionName, co
         const QString from = composeStoreName(fromVersionName, group);
         const QString to = composeStoreName(toVersionName, group);
         QString cause;
-        switch (carryWithinMemory(organization, from, to, &cause)) {
+        switch (carryWithinMemory(organization, from, to, madeFolders, &cause)) {
         case Carried::Copied:
             groupsLeft.removeOne(group);
-            recordMigration(organization, toVersionName, fromVersionName, groupsLeft);
+            recordMigration(organization, toVersionName, fromVersionName, groupsLeft, madeFolders);
             break;
         case Carried::NotRead:
             reportUnreadable(from, cause);
@@ -66,7 +71,8 @@ void carryStores(const QString &organization, const QString &fromVersionName, co
 
 }  // namespace
 
-void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName)
+void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName,
+                           MadeFolders &madeFolders)
 {
     std::cout << "Copy All System Settings from '" << fromVersionName.toStdString() << "' to '"
               << toVersionName.toStdString() << "'" << std::endl;
@@ -98,9 +104,9 @@ void copyAllSystemSettings(const QString &organization, const QString &fromVersi
     if (stopRequested())
         return;  // asked to stop before anything was written: a later run migrates
     QString cause;
-    if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft, &cause))
-        carryStores(organization, fromVersionName, toVersionName, carried, groupsLeft);
+    if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft, madeFolders, &cause))
+        carryStores(organization, fromVersionName, toVersionName, carried, groupsLeft, madeFolders);
     else
         reportUnwritable(recordName(organization, toVersionName), cause);
-    removeCreatedFolders();
+    removeCreatedFolders(madeFolders);
 }

@@ -6,8 +6,9 @@
 // settings group. The store's application name is the version name, "." and the group, e.g.
 // "Kelvor x64 9.1 beta.ForcedSettings". Every function opens its own store objects and destroys
 // them before it returns. What is kept between calls: which stores were already reported as
-// unreadable, which folders (or registry keys) the run created, which values Qt failed to decode,
-// and whether the run was asked to stop.
+// unreadable, which values Qt failed to decode, and whether the run was asked to stop; the folders
+// (or registry keys) the run created are the driver's, handed to every function that may make or
+// remove one.
 //
 // Where to look: names.cpp (version and store names), store.cpp (a store opened through QSettings:
 // this program's own records, and every store in the storage-neutral build), probes.cpp (does a
@@ -16,8 +17,8 @@
 // causes), ini.cpp (INI text read and merged as every Qt reads it), values.cpp (values Qt could
 // not decode, names fit for printing), application.cpp (Qt's application object and where Qt's
 // messages go), decoding_neutral.cpp (the GUI application the storage-neutral build decodes
-// values with), process_*.cpp (signals, broken pipes, standard error), platform_*.cpp (the
-// storage itself, below the last heading).
+// values with), process_*.cpp (signals, broken pipes, standard error). The storage itself is
+// behind platform.h, answered by one platform_*.cpp.
 
 #include <QMap>
 #include <QString>
@@ -25,6 +26,8 @@
 #include <QVariant>
 
 #include <memory>
+
+#include "platform.h"
 
 class QSettings;
 
@@ -68,7 +71,7 @@ bool versionSettingsExist(const QString &organization, const QString &versionNam
 // Whether this process may write system-wide stores, tried on a fixed store of the organisation
 // "Vantorel", whatever organisation is being migrated. Leaves nothing behind of its own. A probe
 // store that cannot be used is reported, and answers no.
-bool isSystemSettingsWritable();
+bool isSystemSettingsWritable(MadeFolders &madeFolders);
 
 // Search
 
@@ -87,16 +90,18 @@ QString findPreviousApplicationName(const QString &organization, const QString &
 // no unfinished migration to it from this version is recorded. The migration is recorded as
 // unfinished, with the stores still to be carried, until every store has been; when the record
 // cannot be written, nothing is.
-void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName);
+void copyAllSystemSettings(const QString &organization, const QString &fromVersionName, const QString &toVersionName,
+                           MadeFolders &madeFolders);
 
 // Unfinished migrations
 
 // Where the driver resumes: the version an unfinished migration to `versionName` copies from, or
 // an empty text when none is recorded. A recorded migration whose source has no settings any more
 // is given up (said, and its record removed) and answers an empty text.
-QString resumeMigrationFrom(const QString &organization, const QString &versionName);
+QString resumeMigrationFrom(const QString &organization, const QString &versionName, MadeFolders &madeFolders);
 // Says that the unfinished migration from `fromVersionName` is given up, and removes its record.
-void giveUpMigration(const QString &organization, const QString &versionName, const QString &fromVersionName);
+void giveUpMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
+                     MadeFolders &madeFolders);
 // The version an unfinished migration to `versionName` copies from (empty: none), and the groups
 // it has still to carry.
 QString unfinishedMigrationSource(const QString &organization, const QString &versionName,
@@ -107,7 +112,7 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
 // migration is complete. The record's name, "SettingsMigrator unfinished <digest>".
 QString recordName(const QString &organization, const QString &versionName);
 bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
-                     const QStringList &groupsLeft, QString *cause = nullptr);
+                     const QStringList &groupsLeft, MadeFolders &madeFolders, QString *cause = nullptr);
 
 // Reports
 
@@ -185,51 +190,3 @@ void prepareProcess();
 QStringList takeLibraryMessages();
 // Whether the run has been asked to stop.
 bool stopRequested();
-
-// Platform: the storage behind the stores, one file each (platform_unix.cpp: files under
-// XDG_CONFIG_DIRS; platform_win.cpp: registry keys; platform_neutral.cpp: whatever QSettings
-// uses, reached only through QSettings). Nothing above this line knows which one is built.
-
-// What stands where a store belongs: nothing; a store that can be read and written; a link to one
-// (or a file with a second name), read through but never written through, which would write
-// outside the stores; or something that must not or cannot be opened (a folder, FIFO or device,
-// a lock that is not a plain file, a store too large or not readable by this process).
-enum class StoreState { Absent, Present, Linked, Unsafe };
-StoreState storeState(const QString &organization, const QString &applicationName);
-// Whether the store holds any key, in any group, as QSettings would read it, answered by the
-// storage's own reader: nothing is decoded, and reading stops at the first key. NotRead: something
-// stands there that cannot be read (see StoreState), or cannot be read now.
-enum class StoreContent { NoKeys, Keys, NotRead };
-// Where it answers NotRead, `cause` says why in plain words (as do the other functions below that
-// fail, for the line that follows an error line).
-StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause = nullptr);
-// The object through which QSettings reads the store alone, as it is now in the storage.
-std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName);
-// The application names of the organisation's stores that may belong to `applicationName`, as
-// the storage names them. False when they cannot be listed (every candidate is then probed).
-bool listStores(const QString &organization, const QString &applicationName, QStringList *storeNames);
-// How the storage compares store names.
-Qt::CaseSensitivity storeNameCase();
-// Carries every value of one store into another as it is stored, untouched by any decoding, and
-// checks what was written. Into a store that holds no key, the whole store goes, with its
-// source's access rights; over keys already there, each of the source's values replaces the
-// destination's under the same key, and the destination keeps its other keys and its own access
-// rights, never wider than the source's.
-enum class Carried { Copied, NotRead, NotWritten };
-Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
-                   QString *cause = nullptr);
-// Replaces what a store holds with these keys and texts (letters, digits and "-._~%" only),
-// written whole or not at all; an existing store keeps its access rights. False when it was not
-// written.
-bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
-                  QString *cause = nullptr);
-// Whether this process may write the store, asked as cheaply as the storage allows and leaving
-// nothing behind (where stores are files: a file made beside it and removed; its folders are
-// made and noted as made by this run). A storage that is merely full answers yes: the run goes
-// on and names what it cannot write.
-bool storeWritable(const QString &organization, const QString &applicationName);
-// Removes a store (where the storage cannot, empties it).
-void removeStore(const QString &organization, const QString &applicationName);
-// Removes the folders (or registry keys) that this run created, or removed one of its own stores
-// from, and that hold nothing now.
-void removeCreatedFolders();

@@ -29,7 +29,7 @@ bool versionSettingsExist(const QString &organization, const QString &versionNam
     });
 }
 
-bool isSystemSettingsWritable()
+bool isSystemSettingsWritable(MadeFolders &madeFolders)
 {
     const QString probe = QStringLiteral("SettingsMigrator write probe");
     // Trying a FIFO or a folder could wait for good, or fail.
@@ -40,7 +40,7 @@ bool isSystemSettingsWritable()
         reportUnwritable(probe, cause);
         return false;
     }
-    const bool writable = storeWritable(ownOrganization(), probe);
-    removeCreatedFolders();
+    const bool writable = storeWritable(ownOrganization(), probe, madeFolders);
+    removeCreatedFolders(madeFolders);
     return writable;
 }

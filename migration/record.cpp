@@ -77,7 +77,7 @@ QString unfinishedMigrationSource(const QString &organization, const QString &ve
     return {};
 }
 
-QString resumeMigrationFrom(const QString &organization, const QString &versionName)
+QString resumeMigrationFrom(const QString &organization, const QString &versionName, MadeFolders &madeFolders)
 {
     QString from = unfinishedMigrationSource(organization, versionName);
     // A record is no command line, yet its names are held to the same rules: one that would reach
@@ -88,19 +88,20 @@ QString resumeMigrationFrom(const QString &organization, const QString &versionN
     });
     if (from.isEmpty() || (!climbsOut && versionSettingsExist(organization, from)))
         return from;
-    giveUpMigration(organization, versionName, from);
+    giveUpMigration(organization, versionName, from, madeFolders);
     return {};
 }
 
-void giveUpMigration(const QString &organization, const QString &versionName, const QString &fromVersionName)
+void giveUpMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
+                     MadeFolders &madeFolders)
 {
     std::cout << "  The unfinished migration from '" << fromVersionName.toStdString()
               << "' cannot be completed and is given up" << std::endl;
-    recordMigration(organization, versionName, fromVersionName, {});
+    recordMigration(organization, versionName, fromVersionName, {}, madeFolders);
 }
 
 bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
-                     const QStringList &groupsLeft, QString *cause)
+                     const QStringList &groupsLeft, MadeFolders &madeFolders, QString *cause)
 {
     const QStringList names = recordNames(organization, versionName);
     if (!groupsLeft.isEmpty() && !replaceStore(ownOrganization(), names.first(),
@@ -108,9 +109,9 @@ bool recordMigration(const QString &organization, const QString &versionName, co
                                                 {QStringLiteral("version"), encoded(versionName)},
                                                 {QStringLiteral("from"), encoded(fromVersionName)},
                                                 {QStringLiteral("left"), encoded(groupsLeft.join(QLatin1Char(' ')))}},
-                                               cause))
+                                               madeFolders, cause))
         return false;
     for (const QString &name : groupsLeft.isEmpty() ? names : QStringList(names.mid(1)))
-        removeStore(ownOrganization(), name);
+        removeStore(ownOrganization(), name, madeFolders);
     return true;
 }

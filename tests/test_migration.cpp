@@ -38,7 +38,8 @@ private slots:
             QSettings(QSettings::SystemScope, vantorel, QLatin1String(store)).setValue(QStringLiteral("k"), 1);
         std::ostringstream printed;
         std::streambuf *const console = std::cout.rdbuf(printed.rdbuf());
-        copyAllSystemSettings(vantorel, QStringLiteral("Kelvor x64 9.0"), QStringLiteral("Kelvor x64 9.1"));
+        MadeFolders made;
+        copyAllSystemSettings(vantorel, QStringLiteral("Kelvor x64 9.0"), QStringLiteral("Kelvor x64 9.1"), made);
         std::cout.rdbuf(console);
         QCOMPARE(QString::fromStdString(printed.str()),
                  QStringLiteral("Copy All System Settings from 'Kelvor x64 9.0' to 'Kelvor x64 9.1'\n"
