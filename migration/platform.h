@@ -68,9 +68,10 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
                   MadeFolders &madeFolders, QString *cause = nullptr);
 
-// Whether this process may write the store, leaving no store behind: asked as cheaply as the
-// storage allows (where stores are files, asked of the nearest folder; elsewhere tried), folders
-// it makes noted. A storage that is merely full answers yes: the run goes on and names what it
+// Whether this process may write the store, which it leaves as it was (none where there was none):
+// asked as cheaply as the storage allows (where stores are files, of the nearest folder; of a
+// registry key that is there, the access a write takes; elsewhere a store is written and removed
+// again), folders it makes noted. A storage that is merely full answers yes: the run goes on and names what it
 // cannot write.
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders);
 

@@ -195,8 +195,11 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
 
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
 {
-    // Written and removed again; where the storage is full, QSettings' own answer, which writes
-    // nothing, tells whether the process may write there at all.
+    // One that is there is left as it is: QSettings' own answer, which writes nothing, tells. Where
+    // there is none, one is written and removed again, or, where the storage is full, QSettings
+    // answers.
+    if (storeState(organization, applicationName) != StoreState::Absent)
+        return settingsOf(organization, applicationName)->isWritable();
     const bool writable = replaceStore(organization, applicationName, {}, madeFolders) ||
                           settingsOf(organization, applicationName)->isWritable();
     removeStore(organization, applicationName, madeFolders);

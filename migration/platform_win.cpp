@@ -905,7 +905,12 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
 
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
 {
-    // A store written and removed again: what a migration does, as the caller's rights allow it.
+    // One that is there is asked for the access a write takes; where there is none, one is
+    // written and removed again: what a migration does, as the caller's rights allow it.
+    if (storeState(organization, applicationName) == StoreState::Present) {
+        Key store;
+        return openPath(storePath(organization, applicationName), KEY_WRITE, &store) == Found::Key;
+    }
     const bool written = replaceStore(organization, applicationName, {}, madeFolders);
     removeStore(organization, applicationName, madeFolders);
     return written;
