@@ -112,10 +112,10 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
     // counts for this store.
     bool unreadable = false;
     const std::unique_ptr<QSettings> store = openStore(organization, applicationName, &unreadable);
-    if (unreadable)
+    if (unreadable) {
         tell(cause, QStringLiteral("not a store Qt can parse"));
-    if (unreadable)
         return StoreContent::NotRead;
+    }
     return store && !store->allKeys().isEmpty() ? StoreContent::Keys : StoreContent::NoKeys;
 }
 

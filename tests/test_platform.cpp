@@ -105,16 +105,15 @@ private slots:
 
     void unsafeNeverOpened()
     {
-        const QString file = fileOf(org, QStringLiteral("Unsafe"));
 #if STORAGE_NEUTRAL
-        QFile garbage(file);
+        QFile garbage(fileOf(org, QStringLiteral("Unsafe")));
         QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write("this is not\na settings file\n") > 0);
         garbage.close();
 #elif defined(Q_OS_WIN)
         write(QStringLiteral("Unsafe"), QStringLiteral("a"), QStringLiteral("1"));
         QCOMPARE(registryCommand({"sddl", "Software\\" + org + "\\Unsafe", "O:BAD:P(A;;KA;;;SY)"}), 0L);
 #else
-        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0644), 0);
+        QCOMPARE(mkfifo(QFile::encodeName(fileOf(org, QStringLiteral("Unsafe"))).constData(), 0644), 0);
 #endif
         QCOMPARE(storeState(org, QStringLiteral("Unsafe")), StoreState::Unsafe);
         QString cause;
