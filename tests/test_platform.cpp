@@ -31,18 +31,21 @@ void write(const QString &name, const Keys &keys)
     for (auto key = keys.cbegin(); key != keys.cend(); ++key)
         store.setValue(key.key(), key.value());
 }
+#ifdef Q_OS_WIN
+bool organizationExists(const QString &organization)
+{
+    return registryCommand({"absent", "Software\\" + organization}) != 0;
+}
+#else
 QString fileOf(const QString &name, const QString &organization = org)
 {
     return QSettings(QSettings::SystemScope, organization, name).fileName();
 }
 bool organizationExists(const QString &organization)
 {
-#ifdef Q_OS_WIN
-    return registryCommand({"absent", "Software\\" + organization}) != 0;
-#else
     return QFileInfo(QFileInfo(fileOf("x", organization)).absolutePath()).isDir();
-#endif
 }
+#endif
 }  // namespace
 
 class TestPlatform : public QObject
