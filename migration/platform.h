@@ -4,8 +4,11 @@
 // platform_win.cpp (registry keys below HKEY_LOCAL_MACHINE\Software), platform_neutral.cpp
 // (whatever QSettings uses, reached only through QSettings). Nothing else knows which one is
 // built, so each function means the same on all three; where a storage cannot tell something (a
-// link, say, where only QSettings is seen), it answers as if it were not there. None of them
-// prints: what went wrong comes back as a cause in plain words, for the line after an error line.
+// link, say, where only QSettings is seen), it answers as if it were not there. What went wrong
+// comes back as a cause in plain words, for the line after an error line, and the keys a copy
+// leaves out come back named: they print nothing of their own, save where only QSettings is seen,
+// which reads a store as the rest of the program does (openStore, which names a store it cannot
+// read and passes on what Qt said while it decoded the values).
 
 #include <QMap>
 #include <QString>
