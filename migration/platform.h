@@ -71,11 +71,11 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
                   MadeFolders &madeFolders, QString *cause = nullptr);
 
-// Whether this process may write the store, which it leaves as it was (none where there was none):
-// asked as cheaply as the storage allows (where stores are files, of the nearest folder; of a
-// registry key that is there, the access a write takes; elsewhere a store is written and removed
-// again), folders it makes noted. A storage that is merely full answers yes: the run goes on and names what it
-// cannot write.
+// Whether this process may write the store, leaving one with keys as it was and none where there
+// was none (one without keys may go): asked as cheaply as the storage allows (where stores are
+// files, of the nearest folder; of a registry key with values, the access a write takes;
+// elsewhere a store is written and removed again), folders it makes noted. A storage that is
+// merely full answers yes: the run goes on and names what it cannot write.
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders);
 
 // Removes a store of its own (never a link, nor what one leads to); where the storage cannot

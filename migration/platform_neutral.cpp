@@ -195,10 +195,11 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
 
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
 {
-    // One that is there is left as it is: QSettings' own answer, which writes nothing, tells. Where
-    // there is none, one is written and removed again, or, where the storage is full, QSettings
-    // answers.
-    if (storeState(organization, applicationName) != StoreState::Absent)
+    // One that holds keys is left as it is: QSettings' own answer, which writes nothing, tells.
+    // Otherwise one is written and removed again, or, where the storage is full, QSettings answers.
+    const StoreState state = storeState(organization, applicationName);
+    if (state == StoreState::Unsafe ||
+        (state != StoreState::Absent && !settingsOf(organization, applicationName)->allKeys().isEmpty()))
         return settingsOf(organization, applicationName)->isWritable();
     const bool writable = replaceStore(organization, applicationName, {}, madeFolders) ||
                           settingsOf(organization, applicationName)->isWritable();

@@ -905,9 +905,11 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
 
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
 {
-    // One that is there is asked for the access a write takes; where there is none, one is
-    // written and removed again: what a migration does, as the caller's rights allow it.
-    if (storeState(organization, applicationName) == StoreState::Present) {
+    // One that holds values is asked for the access a write takes; otherwise one is written and
+    // removed again (an empty one left by a run killed meanwhile with it): what a migration does,
+    // as the caller's rights allow it.
+    if (storeState(organization, applicationName) == StoreState::Present &&
+        storeContent(organization, applicationName) == StoreContent::Keys) {
         Key store;
         return openPath(storePath(organization, applicationName), KEY_WRITE, &store) == Found::Key;
     }
