@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
     checkArguments(OrganizationName, ApplicationName, ApplicationVersionMajor, ApplicationVersionMinor, betaLevel);
 
     // Without write access to the system-wide stores there is nothing this run could do.
-    if (tryWritingSystemSettings())
+    if (tryWritingSystemSettings(run))
         migrate(run, OrganizationName, ApplicationName + QLatin1String(" x64"), ApplicationVersionMajor,
                 ApplicationVersionMinor, betaLevel);
     std::exit(0);

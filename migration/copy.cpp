@@ -26,10 +26,15 @@ QStringList storesWithSettings(Run &run, const QString &organization, const QStr
 
 // A store carried, or not read where there is not memory enough to hold it: then nothing of it is
 // written, and the record keeps it for a later run.
-Carried carryWithinMemory(const QString &organization, const QString &from, const QString &to, QString *cause)
+Carried carryWithinMemory(const QString &organization, const QString &from, const QString &to, MadeFolders &madeFolders,
+                          QString *cause)
 {
     try {
-        return carryStore(organization, from, to, cause);
+        QStringList leftOut;
+        const Carried carried = carryStore(organization, from, to, madeFolders, &leftOut, cause);
+        for (const QString &key : leftOut)
+            reportLeftOut(key, from);  // the destination's own value, or none, stays
+        return carried;
     } catch (const std::bad_alloc &) {
         *cause = QStringLiteral("not enough memory to read it");
         return Carried::NotRead;
@@ -48,10 +53,10 @@ void carryStores(Run &run, const QString &organization, const QString &fromVersi
         const QString from = composeStoreName(fromVersionName, group);
         const QString to = composeStoreName(toVersionName, group);
         QString cause;
-        switch (carryWithinMemory(organization, from, to, &cause)) {
+        switch (carryWithinMemory(organization, from, to, run.madeFolders, &cause)) {
         case Carried::Copied:
             groupsLeft.removeOne(group);
-            recordMigration(organization, toVersionName, fromVersionName, groupsLeft);
+            recordMigration(run, organization, toVersionName, fromVersionName, groupsLeft);
             break;
         case Carried::NotRead:
             reportUnreadable(run, from, cause);
@@ -96,9 +101,9 @@ void copyAllSystemSettings(Run &run, const QString &organization, const QString 
     if (stopRequested())
         return;  // asked to stop before anything was written: a later run migrates
     QString cause;
-    if (recorded || recordMigration(organization, toVersionName, fromVersionName, groupsLeft, &cause))
+    if (recorded || recordMigration(run, organization, toVersionName, fromVersionName, groupsLeft, &cause))
         carryStores(run, organization, fromVersionName, toVersionName, carried, groupsLeft);
     else
         reportUnwritable(recordName(organization, toVersionName), cause);
-    removeCreatedFolders();
+    removeCreatedFolders(run.madeFolders);
 }

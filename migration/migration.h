@@ -7,10 +7,11 @@
 // "Kelvor x64 9.1 beta.ForcedSettings". Every function opens its own store objects and destroys
 // them before it returns. What a run keeps between calls (the stores already reported as
 // unreadable, the values Qt failed to decode, the warnings printed, its application object) is in
-// its Run (run.h), which the driver makes and hands down; only Qt's message handler and the
-// functions the storage below calls back, which are handed none, reach it as Run::current(). Two
-// things stand apart: the request to stop, a flag a signal handler sets, and the folders (or
-// registry keys) the run created, which the storage keeps. Every line goes out through printLine.
+// its Run (run.h), which the driver makes and hands down, as are the folders (or registry keys)
+// the run created, which the storage is handed wherever it may make or remove one; only Qt's
+// message handler and the functions the storage below calls back, which are handed no run, reach
+// it as Run::current(). The request to stop stands apart: a flag a signal handler sets. Every line
+// goes out through printLine.
 // The record of an unfinished migration to the new version is read once, into the plan the driver
 // hands to the copy. Above the storage, a function whose name does not say it writes stores
 // (copy, record, give up, try writing) only reads them.
@@ -23,8 +24,9 @@
 // not decode, names fit for printing), application.cpp (Qt's application object and where Qt's
 // messages go), decoding_neutral.cpp (the GUI application the storage-neutral build decodes
 // values with), run.cpp (the run and the printer), process_*.cpp (signals, broken pipes, standard
-// error), platform_*.cpp (the storage itself, below the last heading).
+// error). The storage itself is behind platform.h, answered by one platform_*.cpp.
 
+#include "platform.h"
 #include "run.h"
 
 #include <QMap>
@@ -77,7 +79,7 @@ bool versionSettingsExist(Run &run, const QString &organization, const QString &
 // Whether this process may write system-wide stores, found by trying to write a fixed store of
 // the organisation "Vantorel", whatever organisation is being migrated, and removing what was
 // written (folders made included). A probe store that cannot be used is reported, and answers no.
-bool tryWritingSystemSettings();
+bool tryWritingSystemSettings(Run &run);
 
 // Search
 
@@ -115,7 +117,7 @@ void giveUpUnfinishable(Run &run, const QString &organization, const QString &ve
 // could not be written (and why, in `cause`). An empty list of groups removes the record: the
 // migration is complete. The record's name, "SettingsMigrator unfinished <digest>".
 QString recordName(const QString &organization, const QString &versionName);
-bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
+bool recordMigration(Run &run, const QString &organization, const QString &versionName, const QString &fromVersionName,
                      const QStringList &groupsLeft, QString *cause = nullptr);
 
 // Copy
@@ -202,51 +204,3 @@ void prepareProcess(Run &run);
 QStringList takeLibraryMessages(Run &run);
 // Whether the run has been asked to stop (a flag of the process, which a signal handler sets).
 bool stopRequested();
-
-// Platform: the storage behind the stores, one file each (platform_unix.cpp: files under
-// XDG_CONFIG_DIRS; platform_win.cpp: registry keys; platform_neutral.cpp: whatever QSettings
-// uses, reached only through QSettings). Nothing above this line knows which one is built.
-
-// What stands where a store belongs: nothing; a store that can be read and written; a link to one
-// (or a file with a second name), read through but never written through, which would write
-// outside the stores; or something that must not or cannot be opened (a folder, FIFO or device,
-// a lock that is not a plain file, a store too large or not readable by this process).
-enum class StoreState { Absent, Present, Linked, Unsafe };
-StoreState storeState(const QString &organization, const QString &applicationName);
-// Whether the store holds any key, in any group, as QSettings would read it, answered by the
-// storage's own reader: nothing is decoded, and reading stops at the first key. NotRead: something
-// stands there that cannot be read (see StoreState), or cannot be read now.
-enum class StoreContent { NoKeys, Keys, NotRead };
-// Where it answers NotRead, `cause` says why in plain words (as do the other functions below that
-// fail, for the line that follows an error line).
-StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause = nullptr);
-// The object through which QSettings reads the store alone, as it is now in the storage.
-std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName);
-// The application names of the organisation's stores that may belong to `applicationName`, as
-// the storage names them. False when they cannot be listed (every candidate is then probed).
-bool listStores(const QString &organization, const QString &applicationName, QStringList *storeNames);
-// How the storage compares store names.
-Qt::CaseSensitivity storeNameCase();
-// Carries every value of one store into another as it is stored, untouched by any decoding, and
-// checks what was written. Into a store that holds no key, the whole store goes, with its
-// source's access rights; over keys already there, each of the source's values replaces the
-// destination's under the same key, and the destination keeps its other keys and its own access
-// rights, never wider than the source's.
-enum class Carried { Copied, NotRead, NotWritten };
-Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
-                   QString *cause = nullptr);
-// Replaces what a store holds with these keys and texts (letters, digits and "-._~%" only),
-// written whole or not at all; an existing store keeps its access rights. False when it was not
-// written.
-bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
-                  QString *cause = nullptr);
-// Whether this process may write the store, asked as cheaply as the storage allows and leaving
-// nothing behind (where stores are files: a file made beside it and removed; its folders are
-// made and noted as made by this run). A storage that is merely full answers yes: the run goes
-// on and names what it cannot write.
-bool storeWritable(const QString &organization, const QString &applicationName);
-// Removes a store (where the storage cannot, empties it).
-void removeStore(const QString &organization, const QString &applicationName);
-// Removes the folders (or registry keys) that this run created, or removed one of its own stores
-// from, and that hold nothing now.
-void removeCreatedFolders();

@@ -24,9 +24,9 @@ QByteArray serialized(const QVariant &value)
     return bytes;
 }
 
-// The values of the store that QSettings can write back as they are stored; the others are named.
-QVector<std::pair<QString, QVariant>> decodableValues(const QSettings &store, const QString &applicationName,
-                                                      bool decodeFailed)
+// The values of the store that QSettings can write back as they are stored; the keys of the others
+// go to `leftOut`.
+QVector<std::pair<QString, QVariant>> decodableValues(const QSettings &store, bool decodeFailed, QStringList *leftOut)
 {
     QVector<std::pair<QString, QVariant>> values;
     for (const QString &key : store.allKeys()) {
@@ -36,7 +36,7 @@ QVector<std::pair<QString, QVariant>> decodableValues(const QSettings &store, co
         const QVariant value = key.isEmpty() ? QVariant() : store.value(key);
         if ((!value.isValid() && (key.isEmpty() || !store.contains(key))) ||
             isUndecodable(value, decodeFailed || messagesNoted() != messagesBefore))
-            reportLeftOut(key, applicationName);  // the new version falls back to its default
+            leftOut->append(key);  // the new version falls back to its default
         else
             values.append({key, value});
     }
@@ -65,26 +65,45 @@ QString statusCause(QSettings::Status status)
     return QStringLiteral("what was written does not read back as written");
 }
 
-// Folders QSettings made for this program's own stores, where it names files for them.
-QStringList &createdFolders()
+// The store as QSettings reads and writes it, alone.
+std::unique_ptr<QSettings> settingsOf(const QString &organization, const QString &applicationName)
 {
-    // cppcheck-suppress unassignedVariable
-    static QStringList folders;
-    return folders;
+    auto store = std::make_unique<QSettings>(QSettings::SystemScope, organization, applicationName);
+    store->setFallbacksEnabled(false);
+    return store;
+}
+
+// Where QSettings names a file for the store, the folders it is about to make for it, outermost
+// first: they are the run's.
+void noteFoldersMade(const QSettings &store, MadeFolders &madeFolders)
+{
+    if (store.fileName().isEmpty() || QFileInfo::exists(store.fileName()))
+        return;
+    QStringList missing;
+    for (QString folder = QFileInfo(store.fileName()).absolutePath();
+         !QFileInfo::exists(folder) && folder != QFileInfo(folder).absolutePath();
+         folder = QFileInfo(folder).absolutePath())
+        missing.prepend(folder);
+    for (const QString &folder : qAsConst(missing))
+        if (!madeFolders.paths.contains(folder))
+            madeFolders.paths.append(folder);
 }
 
 }  // namespace
 
 StoreState storeState(const QString &organization, const QString &applicationName)
 {
-    // Only reading it tells, and reading it is harmless once its values can be decoded. Without an
-    // organisation QSettings reports every store as failing: only one it could not parse counts as
-    // unreadable.
+    // Only reading it tells whether QSettings can parse it, and reading it is harmless once its
+    // values can be decoded. Without an organisation QSettings reports every store as failing:
+    // only one it could not parse counts. A store without keys is there where QSettings names a
+    // file for it that exists; elsewhere it cannot be told from none.
     prepareToDecodeValues();
-    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    const std::unique_ptr<QSettings> store = settingsOf(organization, applicationName);
     if (!store->allKeys().isEmpty())
         return StoreState::Present;
-    return store->status() == QSettings::FormatError ? StoreState::Unsafe : StoreState::Absent;
+    if (store->status() == QSettings::FormatError)
+        return StoreState::Unsafe;
+    return QFileInfo::exists(store->fileName()) ? StoreState::Present : StoreState::Absent;
 }
 
 StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause)
@@ -92,18 +111,17 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
     // Read as a store to be carried is read, so that what Qt says while it decodes the values
     // counts for this store.
     bool unreadable = false;
-    if (openStore(organization, applicationName, &unreadable))
-        return StoreContent::Keys;  // (only a store with keys is present here)
-    if (unreadable)
+    const std::unique_ptr<QSettings> store = openStore(organization, applicationName, &unreadable);
+    if (unreadable) {
         tell(cause, QStringLiteral("not a store Qt can parse"));
-    return unreadable ? StoreContent::NotRead : StoreContent::NoKeys;
+        return StoreContent::NotRead;
+    }
+    return store && !store->allKeys().isEmpty() ? StoreContent::Keys : StoreContent::NoKeys;
 }
 
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
-    auto store = std::make_unique<QSettings>(QSettings::SystemScope, organization, applicationName);
-    store->setFallbacksEnabled(false);
-    return store;
+    return settingsOf(organization, applicationName);
 }
 
 bool listStores(const QString &, const QString &, QStringList *)
@@ -117,17 +135,21 @@ Qt::CaseSensitivity storeNameCase()
 }
 
 Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
-                   QString *cause)
+                   MadeFolders &madeFolders, QStringList *leftOut, QString *cause)
 {
+    QStringList keysLeftOut;
+    if (!leftOut)
+        leftOut = &keysLeftOut;
+    leftOut->clear();
     const std::unique_ptr<QSettings> source = openStore(organization, fromApplicationName);
     if (!source) {
         tell(cause, QStringLiteral("not a store Qt can parse, or gone"));
         return Carried::NotRead;
     }
     const QVector<std::pair<QString, QVariant>> values =
-        decodableValues(*source, fromApplicationName, decodeFailedIn(organization, fromApplicationName));
+        decodableValues(*source, decodeFailedIn(organization, fromApplicationName), leftOut);
 
-    const std::unique_ptr<QSettings> destination = storeObject(organization, toApplicationName);
+    const std::unique_ptr<QSettings> destination = settingsOf(organization, toApplicationName);
     // Without an organisation QSettings reports every store as failing from the start: there only
     // what a fresh store object reads back tells.
     const QSettings::Status before = destination->status();
@@ -136,12 +158,13 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
         tell(cause, QStringLiteral("it holds values this program cannot decode, which it would write back changed"));
         return Carried::NotWritten;
     }
+    noteFoldersMade(*destination, madeFolders);
     for (const auto &[key, value] : values)
         destination->setValue(key, value);
     destination->sync();
     bool written = destination->status() == before;
     const std::unique_ptr<QSettings> reread =
-        before == QSettings::NoError ? nullptr : storeObject(organization, toApplicationName);
+        before == QSettings::NoError ? nullptr : settingsOf(organization, toApplicationName);
     for (const auto &[key, value] : values) {
         const QVariant stored = (reread ? reread : destination)->value(key);
         written = written && (stored == value || serialized(stored) == serialized(value));
@@ -152,13 +175,11 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
 }
 
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
-                  QString *cause)
+                  MadeFolders &madeFolders, QString *cause)
 {
-    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    const std::unique_ptr<QSettings> store = settingsOf(organization, applicationName);
     // (Asking whether the store is writable makes its folder already.)
-    const QString folder = QFileInfo(store->fileName()).absolutePath();
-    if (!store->fileName().isEmpty() && !QFileInfo::exists(folder) && !createdFolders().contains(folder))
-        createdFolders().append(folder);
+    noteFoldersMade(*store, madeFolders);
     if (!store->isWritable()) {
         tell(cause, QStringLiteral("QSettings reports it not writable"));
         return false;
@@ -172,19 +193,24 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
     return store->status() == QSettings::NoError;
 }
 
-bool storeWritable(const QString &organization, const QString &applicationName)
+bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
 {
-    // Written and removed again; where the storage is full, QSettings' own answer, which writes
-    // nothing, tells whether the process may write there at all.
-    const bool writable =
-        replaceStore(organization, applicationName, {}) || storeObject(organization, applicationName)->isWritable();
-    removeStore(organization, applicationName);
+    // One that holds keys is left as it is: QSettings' own answer, which writes nothing, tells.
+    // Otherwise one is written and removed again, or, where the storage is full, QSettings answers.
+    const StoreState state = storeState(organization, applicationName);
+    if (state == StoreState::Unsafe ||
+        (state != StoreState::Absent && !settingsOf(organization, applicationName)->allKeys().isEmpty()))
+        return settingsOf(organization, applicationName)->isWritable();
+    const bool writable = replaceStore(organization, applicationName, {}, madeFolders) ||
+                          settingsOf(organization, applicationName)->isWritable();
+    removeStore(organization, applicationName, madeFolders);
     return writable;
 }
 
-void removeStore(const QString &organization, const QString &applicationName)
+void removeStore(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
 {
-    const std::unique_ptr<QSettings> store = storeObject(organization, applicationName);
+    const std::unique_ptr<QSettings> store = settingsOf(organization, applicationName);
+    noteFoldersMade(*store, madeFolders);
     store->clear();
     store->sync();
     // Where QSettings names a file for the store, an empty one goes.
@@ -193,10 +219,10 @@ void removeStore(const QString &organization, const QString &applicationName)
         QFile::remove(file.filePath());
 }
 
-void removeCreatedFolders()
+void removeCreatedFolders(MadeFolders &madeFolders)
 {
     // Only while it is empty: a store written meanwhile by anyone stays, and its folder with it.
-    for (const QString &folder : createdFolders())
-        QDir().rmdir(folder);
-    createdFolders().clear();
+    for (auto folder = madeFolders.paths.crbegin(); folder != madeFolders.paths.crend(); ++folder)
+        QDir().rmdir(*folder);
+    madeFolders.paths.clear();
 }

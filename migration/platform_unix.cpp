@@ -258,17 +258,10 @@ private:
     std::unique_ptr<Descriptor> file;
 };
 
-QStringList &createdFolders()
-{
-    // cppcheck-suppress unassignedVariable
-    static QStringList folders;
-    return folders;
-}
-
 // Makes the folders that are to hold a store, outermost first, noting the ones it made. They are
 // given their mode, 0755, whatever the umask: the stores in them are for every user to read.
 // Where it fails, errno says why.
-bool makeFolders(const QString &folder)
+bool makeFolders(const QString &folder, MadeFolders &madeFolders)
 {
     const QString parent = QFileInfo(folder).absolutePath();
     if (QFileInfo(folder).isDir())
@@ -277,10 +270,10 @@ bool makeFolders(const QString &folder)
         errno = ENOENT;
         return false;
     }
-    if (!makeFolders(parent))
+    if (!makeFolders(parent, madeFolders))
         return false;
     if (mkdir(encoded(folder).constData(), 0700) == 0) {
-        createdFolders().append(folder);
+        madeFolders.paths.append(folder);
         const Descriptor made(open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (made.number < 0 || fchmod(made.number, 0755) != 0)
             return false;
@@ -414,7 +407,8 @@ bool replaceFile(const QString &path, const QByteArray &bytes, const Access &acc
 // Rewrites a store with what `compose` makes of its present bytes and rights (both empty where it
 // holds nothing yet), then checks that the file holds what was written. False where the store is
 // not a file of its own (nothing is then written), or could not be written or checked.
-template <typename Compose> bool rewriteStore(const QString &path, const Compose &compose, QString *cause)
+template <typename Compose>
+bool rewriteStore(const QString &path, const Compose &compose, MadeFolders &madeFolders, QString *cause)
 {
     const QString lockPath = path + QStringLiteral(".lock");
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -424,7 +418,7 @@ template <typename Compose> bool rewriteStore(const QString &path, const Compose
             return failed(cause, QStringLiteral("its lock file is ") + whatStands(lockPath));
         if (state != StoreState::Absent && state != StoreState::Present)
             return failed(cause, whatStands(path));
-        if (!makeFolders(QFileInfo(path).absolutePath()))
+        if (!makeFolders(QFileInfo(path).absolutePath(), madeFolders))
             return failed(cause, QStringLiteral("its folder cannot be made: ") + systemError(errno));
         removeAbandonedLock(encoded(lockPath));
         QLockFile lockFile(lockPath);
@@ -583,17 +577,19 @@ Qt::CaseSensitivity storeNameCase()
 }
 
 Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
-                   QString *cause)
+                   MadeFolders &madeFolders, QStringList *leftOut, QString *cause)
 {
+    if (leftOut)
+        leftOut->clear();
     QByteArray source;
     Access sourceAccess;
     if (!readStoreFile(storeLocation(organization, fromApplicationName), true, &source, &sourceAccess, false, cause))
         return Carried::NotRead;
-    QStringList leftOut;
+    QStringList keysLeftOut;
     const bool written = rewriteStore(
         storeLocation(organization, toApplicationName),
         [&](const QByteArray *current, Access *access) {
-            leftOut.clear();
+            keysLeftOut.clear();
             if (!current || iniKeys(*current) != IniKeys::Some) {
                 *access = sourceAccess;  // forced settings readable by root alone stay so
                 access->attributes.clear();
@@ -602,16 +598,16 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
             // The store keeps its own rights, never wider than its source's. (A store is no
             // program: set-id and sticky bits are not handed on.)
             access->mode &= sourceAccess.mode;
-            return mergeIniText(*current, source, &leftOut);
+            return mergeIniText(*current, source, &keysLeftOut);
         },
-        cause);
-    for (const QString &key : written ? leftOut : QStringList())
-        reportLeftOut(key, fromApplicationName);  // the destination's own value stays
+        madeFolders, cause);
+    if (written && leftOut)
+        *leftOut = keysLeftOut;
     return written ? Carried::Copied : Carried::NotWritten;
 }
 
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
-                  QString *cause)
+                  MadeFolders &madeFolders, QString *cause)
 {
     QByteArray bytes = texts.isEmpty() ? QByteArray() : QByteArray("[General]\n");
     for (auto text = texts.cbegin(); text != texts.cend(); ++text)
@@ -623,10 +619,10 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
                 *access = {geteuid(), getegid(), 0644, {}, {}};
             return bytes;
         },
-        cause);
+        madeFolders, cause);
 }
 
-bool storeWritable(const QString &organization, const QString &applicationName)
+bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &)
 {
     // A store is written by a file made in its folder and renamed over it, in a folder made where
     // none is yet: the nearest folder that exists must let this process (its effective ids, its
@@ -643,7 +639,7 @@ bool storeWritable(const QString &organization, const QString &applicationName)
            faccessat(AT_FDCWD, encoded(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-void removeStore(const QString &organization, const QString &applicationName)
+void removeStore(const QString &organization, const QString &applicationName, MadeFolders &)
 {
     // Its folder stays: it goes only if this run made it (an administrator's own, however empty,
     // is theirs).
@@ -652,12 +648,12 @@ void removeStore(const QString &organization, const QString &applicationName)
         unlink(encoded(location).constData());
 }
 
-void removeCreatedFolders()
+void removeCreatedFolders(MadeFolders &madeFolders)
 {
     // rmdir removes a folder only while it is empty, so a store written meanwhile by anyone stays.
-    QStringList folders = createdFolders();
+    QStringList folders = madeFolders.paths;
     std::sort(folders.begin(), folders.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
     for (const QString &folder : folders)
         rmdir(encoded(folder).constData());
-    createdFolders().clear();
+    madeFolders.paths.clear();
 }

@@ -2,12 +2,14 @@
 // system-scope settings on Windows (the native view of a 64-bit process; WOW6432Node is not read).
 //
 // The stores of applications are read and written through the registry's own functions alone, value
-// by value as it is stored, and never through a link: QSettings would read text beginning with "@"
-// as one of its own markers and write it back changed, cannot name values called "Default" or "."
-// or holding a backslash, and opens a key by creating it, following any link on the way. Only this
-// program's own stores (the records, the write probe) are read through QSettings.
+// by value as it is stored, and never written through a link: QSettings would read text beginning
+// with "@" as one of its own markers and write it back changed, cannot name values called "Default"
+// or "." or holding a backslash, and opens a key by creating it, following any link on the way. A
+// store key that is itself a link is read through, as QSettings reads it, but no link on the way
+// to it or inside it is followed. Only this program's own stores (the records) are read through
+// QSettings.
 //
-// A new store is written whole under a name of its own, "SettingsMigrator partial <process id>
+// A new store (a record too) is written whole under a name of its own, "SettingsMigrator partial <process id>
 // <process start>", each key created with its source's rights, and renamed to the store's name
 // once it is: a run killed meanwhile leaves no part of the store, only that key, which a later
 // run removes. The handles that wrote it keep the access they were created with, so a store whose
@@ -76,11 +78,12 @@ bool isLink(HKEY key)
            type == REG_LINK;
 }
 
-enum class Found { Key, Absent, Link, Unreadable };
+enum class Found { Key, Absent, Link, Unreadable, LinkedKey, LinkToNothing };
 
 // Opens a path below HKEY_LOCAL_MACHINE name by name, following no link on the way: a link, or a
-// key that cannot be opened, is said instead.
-Found openPath(const QStringList &path, REGSAM access, Key *opened)
+// key that cannot be opened, is said instead. With `followLast`, a link at the path's end is
+// followed (LinkedKey), or said to lead nowhere it may go (LinkToNothing).
+Found openPath(const QStringList &path, REGSAM access, Key *opened, bool followLast = false)
 {
     Key parent;
     for (int level = 0; level < path.size(); ++level) {
@@ -92,8 +95,16 @@ Found openPath(const QStringList &path, REGSAM access, Key *opened)
             return Found::Absent;
         if (!key)
             return Found::Unreadable;
-        if (level > 0 && isLink(key.get()))  // HKEY_LOCAL_MACHINE\Software itself is the system's
-            return Found::Link;
+        if (level > 0 && isLink(key.get())) {  // HKEY_LOCAL_MACHINE\Software itself is the system's
+            HKEY target = nullptr;
+            if (!last || !followLast)
+                return Found::Link;
+            if (RegOpenKeyExW(parent.get(), wide(path.at(level)), 0, access | KEY_QUERY_VALUE, &target) !=
+                ERROR_SUCCESS)
+                return Found::LinkToNothing;
+            *opened = Key(target);
+            return Found::LinkedKey;
+        }
         parent = std::move(key);
     }
     *opened = std::move(parent);
@@ -267,20 +278,12 @@ Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys, bool *ho
     return Walk::Read;
 }
 
-// The keys of organisations (and of the folders of application names holding a backslash) that
-// this run created, in the order they were made.
-QList<QStringList> &createdKeys()
-{
-    // cppcheck-suppress unassignedVariable
-    static QList<QStringList> keys;
-    return keys;
-}
-
 Key openOrCreate(HKEY parent, const QString &name, REGSAM access, bool *created);
 
 // Opens or creates the keys of a path below HKEY_LOCAL_MACHINE but its last, name by name,
-// following no link; takes note of those it creates.
-Key createParents(const QStringList &path)
+// following no link; takes note of those it creates (organisations', and the folders of
+// application names holding a backslash), as their paths below HKEY_LOCAL_MACHINE.
+Key createParents(const QStringList &path, MadeFolders &madeFolders)
 {
     Key parent;
     for (int level = 0; level < path.size() - 1; ++level) {
@@ -290,7 +293,7 @@ Key createParents(const QStringList &path)
         if (!opened)
             return nullptr;
         if (created)
-            createdKeys().append(path.mid(0, level + 1));
+            madeFolders.paths.append(path.mid(0, level + 1).join(QLatin1Char('\\')));
         parent = std::move(opened);
     }
     return parent;
@@ -464,11 +467,20 @@ void removeLeftovers(HKEY parent)
 }
 
 // Creates a key with the given rights, exactly (the registry may add inherited entries to those
-// given at creation, or ignore them), with every access to it; null where it exists already.
-// Where the owner cannot be handed on, the key stays its creator's, as every key this process
-// creates.
+// given at creation, or ignore them), or without any, with those its parent hands down; with every
+// access to it; null where it exists already. Where the owner cannot be handed on, the key stays
+// its creator's, as every key this process creates.
 Key createKey(HKEY parent, const QString &name, const QByteArray &security)
 {
+    if (security.isEmpty()) {
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        if (RegCreateKeyExW(parent, wide(name), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition) !=
+            ERROR_SUCCESS)
+            return nullptr;
+        Key created(key);
+        return disposition == REG_CREATED_NEW_KEY ? std::move(created) : nullptr;
+    }
     QByteArray descriptor = security;
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.data(), FALSE};
     HKEY key = nullptr;
@@ -667,7 +679,8 @@ QString systemError(LONG code)
     return message.isEmpty() ? QStringLiteral("registry error %1").arg(code) : message;
 }
 
-const QString linkCause = QStringLiteral("a registry link, never followed");
+const QString linkCause = QStringLiteral("a registry link on the way to it, never followed");
+const QString linkToNothingCause = QStringLiteral("a registry link to nothing, or to a key this process may not read");
 const QString unreadableCause =
     QStringLiteral("it is, or holds, a registry link, a key this process may not read, or more than 64 levels of "
                    "subkeys");
@@ -682,18 +695,23 @@ StoreState storeState(const QString &organization, const QString &applicationNam
     if (path.isEmpty())
         return StoreState::Absent;
     Key store;
-    switch (openPath(path, KEY_READ, &store)) {
+    const Found found = openPath(path, KEY_READ, &store, true);
+    switch (found) {
     case Found::Absent:
         return StoreState::Absent;
     case Found::Link:  // never opened through: QSettings would create where it leads, or walk a loop
+    case Found::LinkToNothing:
     case Found::Unreadable:
         return StoreState::Unsafe;
     case Found::Key:
+    case Found::LinkedKey:
         break;
     }
     // Nor is a link inside the store ever followed out of it.
     std::vector<StoreKey> keys;
-    return walkStore(std::move(store), false, &keys) == Walk::Read ? StoreState::Present : StoreState::Unsafe;
+    if (walkStore(std::move(store), false, &keys) != Walk::Read)
+        return StoreState::Unsafe;
+    return found == Found::LinkedKey ? StoreState::Linked : StoreState::Present;
 }
 
 StoreContent storeContent(const QString &organization, const QString &applicationName, QString *cause)
@@ -702,14 +720,17 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
     if (path.isEmpty())
         return StoreContent::NoKeys;
     Key store;
-    switch (openPath(path, KEY_READ, &store)) {
+    switch (openPath(path, KEY_READ, &store, true)) {
     case Found::Absent:
         return StoreContent::NoKeys;
     case Found::Link:
         return failed(cause, linkCause, StoreContent::NotRead);
+    case Found::LinkToNothing:
+        return failed(cause, linkToNothingCause, StoreContent::NotRead);
     case Found::Unreadable:
         return failed(cause, unreadableCause, StoreContent::NotRead);
     case Found::Key:
+    case Found::LinkedKey:
         break;
     }
     // Every key is looked at even after one holds a value, since a link or a key that cannot be
@@ -724,9 +745,9 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
 
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)
 {
-    // Used for this program's own stores alone, which openStore has found to be keys of their own.
-    // Qt reads the registry value by value as it is asked, never from a copy of its own. Without
-    // an organisation it reads and writes nothing.
+    // Used for this program's own stores alone, which openStore has found to be keys of their own,
+    // and only to read them. Qt reads the registry value by value as it is asked, never from a
+    // copy of its own. Without an organisation it reads nothing.
     if (organization.isEmpty())
         return std::make_unique<QSettings>(QString(), QSettings::NativeFormat);
     return std::make_unique<QSettings>(QStringLiteral("\\HKEY_LOCAL_MACHINE\\Software\\") + organization +
@@ -747,7 +768,9 @@ bool listStores(const QString &organization, const QString &applicationName, QSt
     Key listed;
     switch (openPath(folder, KEY_READ, &listed)) {
     case Found::Absent:
-    case Found::Link:  // no store is read through a link
+    case Found::Link:  // no store is read through a link on the way to it
+    case Found::LinkedKey:
+    case Found::LinkToNothing:
         return true;
     case Found::Unreadable:
         return false;  // every candidate is probed
@@ -768,24 +791,30 @@ Qt::CaseSensitivity storeNameCase()
 }
 
 Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
-                   QString *cause)
+                   MadeFolders &madeFolders, QStringList *leftOut, QString *cause)
 {
+    if (leftOut)
+        leftOut->clear();  // every value is carried as it is stored
     const QStringList from = storePath(organization, fromApplicationName);
     const QStringList to = storePath(organization, toApplicationName);
     if (from.isEmpty())  // Qt keeps no stores without an organisation
         return failed(cause, QStringLiteral("Qt keeps no store in the registry without an organisation"),
                       Carried::NotWritten);
-    // The whole source is read before anything is written.
+    // The whole source is read (through a link, where it is one) before anything is written.
     Key source;
     std::vector<StoreKey> keys;
-    if (openPath(from, KEY_READ, &source) != Found::Key || walkStore(std::move(source), true, &keys) != Walk::Read)
+    const Found found = openPath(from, KEY_READ, &source, true);
+    if (found == Found::LinkToNothing)
+        return failed(cause, linkToNothingCause, Carried::NotRead);
+    if ((found != Found::Key && found != Found::LinkedKey) || walkStore(std::move(source), true, &keys) != Walk::Read)
         return failed(cause, unreadableCause, Carried::NotRead);
     // A store that holds no value and no subkey counts as new (an empty key a QSettings object
     // made): it gets its source's rights. Another writer may make the store while it is written.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const StoreState destination = storeState(organization, toApplicationName);
-        const Key parent =
-            destination == StoreState::Absent || destination == StoreState::Present ? createParents(to) : nullptr;
+        const Key parent = destination == StoreState::Absent || destination == StoreState::Present
+                               ? createParents(to, madeFolders)
+                               : nullptr;
         if (!parent)
             return failed(cause,
                           destination == StoreState::Absent || destination == StoreState::Present
@@ -814,7 +843,7 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
 }
 
 bool replaceStore(const QString &organization, const QString &applicationName, const QMap<QString, QString> &texts,
-                  QString *cause)
+                  MadeFolders &madeFolders, QString *cause)
 {
     const QStringList path = storePath(organization, applicationName);
     const StoreState state = storeState(organization, applicationName);
@@ -823,46 +852,73 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
     if (state != StoreState::Absent && state != StoreState::Present)
         return failed(cause, QStringLiteral("a registry link, or a key this process may not read, stands in its place"),
                       false);
-    const Key parent = createParents(path);
-    bool created = false;
-    const Key store = parent ? openOrCreate(parent.get(), path.last(), KEY_READ | KEY_WRITE, &created) : nullptr;
-    std::vector<Value> before;
-    QStringList subkeys;
-    if (!store || !readValues(store.get(), &before) || !readSubkeys(store.get(), &subkeys))
-        return failed(cause, QStringLiteral("its key cannot be created or opened for writing (no write access?)"),
-                      false);
-    // Each text is one value, written whole or not at all; then the store holds nothing else.
-    bool written = true;
+    StoreKey store;  // each text one value
     for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
         const std::wstring name = text.key().toStdWString();
         Value value{{name.cbegin(), name.cend()}, REG_SZ, {}};
         value.name.push_back(L'\0');
         value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
-        written = written && writeValue(store.get(), value);
+        store.values.push_back(std::move(value));
     }
-    const QStringList names = texts.keys();
+    const Key parent = createParents(path, madeFolders);
+    LONG result = ERROR_SUCCESS;
+    Key existing = parent ? openOwnKey(parent.get(), path.last(), KEY_READ | KEY_WRITE, &result) : nullptr;
+    std::vector<Value> before;
+    QStringList subkeys;
+    if (!parent || (!existing && result != ERROR_FILE_NOT_FOUND) ||
+        (existing && (!readValues(existing.get(), &before) || !readSubkeys(existing.get(), &subkeys))))
+        return failed(cause, QStringLiteral("its key cannot be created or opened for writing (no write access?)"),
+                      false);
+    if (!existing || (before.empty() && subkeys.isEmpty())) {
+        // A new store, or an empty key in its place (whose rights it keeps), is written whole under
+        // a name of its own and renamed: a run killed meanwhile leaves none of it.
+        if (existing)
+            store.security = securityOf(existing.get());
+        const bool replacingEmpty = existing != nullptr;
+        existing.reset();
+        switch (writeNewStore(parent.get(), path.last(), {store}, replacingEmpty)) {
+        case NewStore::Written:
+            return true;
+        case NewStore::NotWritten:
+            return failed(cause, unwritableCause, false);
+        case NewStore::Taken:
+            break;
+        }
+        return failed(cause, QStringLiteral("another writer made it while it was written"), false);
+    }
+    // Over values: each replaced, all put back should one fail; then the store holds nothing else.
+    if (!mergeIntoStore(parent.get(), path.last(), {store}))
+        return failed(cause, unwritableCause, false);
+    bool removed = true;
     for (const Value &old : before) {
-        const QString name = QString::fromWCharArray(old.name.data());
-        const bool replaced = std::any_of(names.cbegin(), names.cend(), [&](const QString &each) {
-            return each.compare(name, Qt::CaseInsensitive) == 0;  // value names ignore case
+        const bool kept = std::any_of(store.values.cbegin(), store.values.cend(), [&](const Value &value) {
+            return QString::fromWCharArray(value.name.data())
+                       .compare(QString::fromWCharArray(old.name.data()), Qt::CaseInsensitive) == 0;  // as names do
         });
-        written = written && (replaced || RegDeleteValueW(store.get(), old.name.data()) == ERROR_SUCCESS);
+        removed = removed && (kept || RegDeleteValueW(existing.get(), old.name.data()) == ERROR_SUCCESS);
     }
     // The store holds no link (its state says so): its subkeys go whole.
     for (const QString &subkey : subkeys)
-        written = written && RegDeleteTreeW(store.get(), wide(subkey)) == ERROR_SUCCESS;
-    return written || failed(cause, QStringLiteral("a value of it could not be written or removed"), false);
+        removed = removed && RegDeleteTreeW(existing.get(), wide(subkey)) == ERROR_SUCCESS;
+    return removed || failed(cause, QStringLiteral("a value it held before could not be removed"), false);
 }
 
-bool storeWritable(const QString &organization, const QString &applicationName)
+bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
 {
-    // A store written and removed again: what a migration does, as the caller's rights allow it.
-    const bool written = replaceStore(organization, applicationName, {});
-    removeStore(organization, applicationName);
+    // One that holds values is asked for the access a write takes; otherwise one is written and
+    // removed again (an empty one left by a run killed meanwhile with it): what a migration does,
+    // as the caller's rights allow it.
+    if (storeState(organization, applicationName) == StoreState::Present &&
+        storeContent(organization, applicationName) == StoreContent::Keys) {
+        Key store;
+        return openPath(storePath(organization, applicationName), KEY_WRITE, &store) == Found::Key;
+    }
+    const bool written = replaceStore(organization, applicationName, {}, madeFolders);
+    removeStore(organization, applicationName, madeFolders);
     return written;
 }
 
-void removeStore(const QString &organization, const QString &applicationName)
+void removeStore(const QString &organization, const QString &applicationName, MadeFolders &)
 {
     // Only a store that holds no link is removed: the registry's removal would follow one and
     // empty what it leads to.
@@ -874,18 +930,18 @@ void removeStore(const QString &organization, const QString &applicationName)
         RegDeleteTreeW(parent.get(), wide(path.last()));
 }
 
-void removeCreatedFolders()
+void removeCreatedFolders(MadeFolders &madeFolders)
 {
     // Innermost first; a key anyone wrote into meanwhile stays.
-    QList<QStringList> &created = createdKeys();
-    for (auto path = created.crbegin(); path != created.crend(); ++path) {
+    for (auto made = madeFolders.paths.crbegin(); made != madeFolders.paths.crend(); ++made) {
+        const QStringList path = made->split(QLatin1Char('\\'));
         Key key;
         Key parent;
-        if (openPath(*path, KEY_READ, &key) == Found::Key && holdsNothing(key.get()) &&
-            openPath(path->mid(0, path->size() - 1), KEY_READ | KEY_WRITE, &parent) == Found::Key) {
+        if (openPath(path, KEY_READ, &key) == Found::Key && holdsNothing(key.get()) &&
+            openPath(path.mid(0, path.size() - 1), KEY_READ | KEY_WRITE, &parent) == Found::Key) {
             key.reset();
-            RegDeleteKeyW(parent.get(), wide(path->last()));
+            RegDeleteKeyW(parent.get(), wide(path.last()));
         }
     }
-    created.clear();
+    madeFolders.paths.clear();
 }

@@ -29,7 +29,7 @@ bool versionSettingsExist(Run &run, const QString &organization, const QString &
     });
 }
 
-bool tryWritingSystemSettings()
+bool tryWritingSystemSettings(Run &run)
 {
     const QString probe = QStringLiteral("SettingsMigrator write probe");
     // Trying a FIFO or a folder could wait for good, or fail.
@@ -40,7 +40,7 @@ bool tryWritingSystemSettings()
         reportUnwritable(probe, cause);
         return false;
     }
-    const bool writable = storeWritable(ownOrganization(), probe);
-    removeCreatedFolders();
+    const bool writable = storeWritable(ownOrganization(), probe, run.madeFolders);
+    removeCreatedFolders(run.madeFolders);
     return writable;
 }

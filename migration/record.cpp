@@ -94,11 +94,11 @@ void giveUpUnfinishable(Run &run, const QString &organization, const QString &ve
         return;
     printLine(QStringLiteral("  The unfinished migration from '") + plan.from +
               QStringLiteral("' cannot be completed and is given up"));
-    recordMigration(organization, versionName, plan.from, {});
+    recordMigration(run, organization, versionName, plan.from, {});
     plan = {};
 }
 
-bool recordMigration(const QString &organization, const QString &versionName, const QString &fromVersionName,
+bool recordMigration(Run &run, const QString &organization, const QString &versionName, const QString &fromVersionName,
                      const QStringList &groupsLeft, QString *cause)
 {
     const QStringList names = recordNames(organization, versionName);
@@ -107,9 +107,9 @@ bool recordMigration(const QString &organization, const QString &versionName, co
                                                 {QStringLiteral("version"), encoded(versionName)},
                                                 {QStringLiteral("from"), encoded(fromVersionName)},
                                                 {QStringLiteral("left"), encoded(groupsLeft.join(QLatin1Char(' ')))}},
-                                               cause))
+                                               run.madeFolders, cause))
         return false;
     for (const QString &name : groupsLeft.isEmpty() ? names : QStringList(names.mid(1)))
-        removeStore(ownOrganization(), name);
+        removeStore(ownOrganization(), name, run.madeFolders);
     return true;
 }

@@ -4,6 +4,8 @@
 // calls it makes, and where its lines go. The driver makes one and hands it to every function
 // that reads or changes what it keeps.
 
+#include "platform.h"
+
 #include <QSet>
 #include <QString>
 
@@ -40,6 +42,8 @@ struct Run {
     bool preparedToDecode = false;
     // Where what libraries write to standard error is held back (-1: nowhere).
     int heldBackErrors = -1;
+    // The folders (or registry keys) the run made for stores, removed at its end once empty.
+    MadeFolders madeFolders;
 };
 
 // Prints a line on standard output, the only place the program says anything, each line flushed
