@@ -3,6 +3,7 @@
 // the run made for them and no others.
 
 #include "platform.h"
+#include "run.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -52,7 +53,8 @@ class TestPlatform : public QObject
 {
     Q_OBJECT
     QTemporaryDir sandbox;
-    MadeFolders made;
+    Run run;  // what the storage-neutral build reads stores with reports to
+    MadeFolders &made = run.madeFolders;
 
 private slots:
     void initTestCase()
