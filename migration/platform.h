@@ -55,9 +55,11 @@ Qt::CaseSensitivity storeNameCase();
 // written. Into a store that holds no key, the whole store goes, with its source's access rights;
 // over keys already there, each of the source's values replaces the destination's under the same
 // key, and the destination keeps its other keys and its own access rights, never wider than the
-// source's. Either way it is written whole or not at all. `leftOut` names the source's keys that
-// were not carried (the destination's own value, or none, stays). A destination that is not a
-// store of its own (Linked or Unsafe) is never written.
+// source's. Either way it is written whole or not at all (over keys already there, the registry
+// writes value by value, each put back should a later one fail: only a run killed meanwhile leaves
+// a part, which the record of the unfinished migration still names). `leftOut` names the source's
+// keys that were not carried (the destination's own value, or none, stays). A destination that is
+// not a store of its own (Linked or Unsafe) is never written.
 enum class Carried { Copied, NotRead, NotWritten };
 Carried carryStore(const QString &organization, const QString &fromApplicationName, const QString &toApplicationName,
                    MadeFolders &madeFolders, QStringList *leftOut, QString *cause = nullptr);
