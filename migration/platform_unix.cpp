@@ -200,8 +200,11 @@ bool setAccess(int descriptor, const Access &access)
 {
     if (fchown(descriptor, access.owner, access.group) != 0 && geteuid() == 0)
         return false;
-    if (!access.acl.isEmpty()) {
-        const acl_t acl = acl_copy_int(access.acl.constData());
+    // A file made in a folder with a default ACL has that ACL: where the rights handed on have none
+    // beyond their mode, it goes, or a user the folder names would read what the source let no
+    // one but its owner and group read.
+    if (!access.acl.isEmpty() || acl_extended_fd(descriptor) == 1) {
+        const acl_t acl = access.acl.isEmpty() ? acl_from_mode(access.mode) : acl_copy_int(access.acl.constData());
         const bool set = acl && acl_set_fd(descriptor, acl) == 0;
         acl_free(acl);
         if (!set)
