@@ -310,11 +310,14 @@ void removeAbandonedLock(const QByteArray &lock)
 }
 
 // The store's lock, as QSettings' writers take it: taken over from a writer that is gone, given up
-// on after a while from one that is not, or at once when the run is asked to stop.
-bool lock(QLockFile &lockFile, QString *cause)
+// on after a while from one that is not, or at once when the run is asked to stop. A run started
+// right after a writer was killed finds its lock still too new to tell, so it is looked at again
+// while the run waits.
+bool lock(QLockFile &lockFile, const QByteArray &lockName, QString *cause)
 {
     lockFile.setStaleLockTime(0);  // a live writer keeps its lock, however long it takes
     for (int waited = 0; waited < lockWaitMilliseconds; waited += 100) {
+        removeAbandonedLock(lockName);
         if (lockFile.tryLock(100))
             return true;
         if (lockFile.error() != QLockFile::LockFailedError)  // (its file could not be made)
@@ -423,10 +426,9 @@ bool rewriteStore(const QString &path, const Compose &compose, MadeFolders &made
             return failed(cause, whatStands(path));
         if (!makeFolders(QFileInfo(path).absolutePath(), madeFolders))
             return failed(cause, QStringLiteral("its folder cannot be made: ") + systemError(errno));
-        removeAbandonedLock(encoded(lockPath));
         QLockFile lockFile(lockPath);
         QString lockCause;
-        if (!lock(lockFile, &lockCause)) {
+        if (!lock(lockFile, encoded(lockPath), &lockCause)) {
             // Another run of this program may have removed the folder it found empty meanwhile.
             if (QFileInfo(path).absoluteDir().exists())
                 return failed(cause, lockCause);
