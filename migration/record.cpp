@@ -85,14 +85,16 @@ void giveUpUnfinishable(Run &run, const QString &organization, const QString &ve
     if (!plan.resumes())
         return;
     // A record is no command line, yet its names are held to the same rules: one that would reach
-    // stores outside the organisation's folder is given up before any store is looked at.
+    // stores outside the organisation's folder, or that holds a NUL (which no command line can),
+    // is given up before any store is looked at.
     const QStringList groups = settingsGroups();
     const bool climbsOut = std::any_of(groups.cbegin(), groups.cend(), [&](const QString &group) {
         return climbsOutOfFolder(composeStoreName(plan.from, group));
     });
-    if (!nothingFound && !climbsOut && versionSettingsExist(run, organization, plan.from))
+    if (!nothingFound && !climbsOut && !plan.from.contains(QChar(0)) &&
+        versionSettingsExist(run, organization, plan.from))
         return;
-    printLine(QStringLiteral("  The unfinished migration from '") + plan.from +
+    printLine(QStringLiteral("  The unfinished migration from '") + printable(plan.from) +
               QStringLiteral("' cannot be completed and is given up"));
     recordMigration(run, organization, versionName, plan.from, {});
     plan = {};
