@@ -450,6 +450,28 @@ bool isBreak(char c)
     return c == '\n' || c == '\r';
 }
 
+// The first byte from `i` that is no white space, or `size`.
+int spacesEnd(const char *text, int i, int size)
+{
+    while (i < size && isSpace(text[i]))
+        ++i;
+    return i;
+}
+
+// Past the escaped character at `i` (a backslash before it): with its partner where it is a line
+// break with one; an escaped break on its own is noted, with where it ends.
+int escapeEnd(const char *text, int i, int size, char &escapedBreak, int &escapedBreakEnd)
+{
+    const char next = text[i++];
+    if (i < size && ((next == '\n' && text[i] == '\r') || (next == '\r' && text[i] == '\n')))
+        return i + 1;
+    if (isBreak(next)) {
+        escapedBreak = next;
+        escapedBreakEnd = i;
+    }
+    return i;
+}
+
 // The next logical line from `position`, as QSettings splits them: comments (";" first) are
 // skipped, a backslash escapes the character after it (a line break with its partner: "\r\n" or
 // "\n\r"), and quotes hold line breaks and ";".
@@ -462,13 +484,10 @@ bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEn
     int escapedBreakEnd = -1;
     char escapedBreak = 0;
     equalsAt = -1;
-    lineStart = position;
-    while (lineStart < size && isSpace(data.at(lineStart)))
-        ++lineStart;
-    const char *const end = text + size;
+    lineStart = spacesEnd(text, position, size);
     int i = lineStart;
     while (i < size) {
-        i = static_cast<int>(nextSpecial(text + i, end) - text);
+        i = static_cast<int>(nextSpecial(text + i, text + size) - text);
         if (i == size)
             break;
         const char c = text[i++];
@@ -483,24 +502,14 @@ bool readLine(const QByteArray &data, int &position, int &lineStart, int &lineEn
                 break;
             }
         } else if (c == '\\') {
-            if (i == size) {
-                backslash = true;
+            backslash = i == size;
+            if (backslash)
                 break;
-            }
-            const char next = data.at(i++);
-            if (i < size && ((next == '\n' && data.at(i) == '\r') || (next == '\r' && data.at(i) == '\n'))) {
-                ++i;
-            } else if (isBreak(next)) {
-                escapedBreak = next;
-                escapedBreakEnd = i;
-            }
+            i = escapeEnd(text, i, size, escapedBreak, escapedBreakEnd);
         } else if (c == '"') {
             inQuotes = !inQuotes;
         } else if (i == lineStart + 1) {  // ';' opens a comment line
-            while (i < size && !isBreak(data.at(i)))
-                ++i;
-            while (i < size && isSpace(data.at(i)))
-                ++i;
+            i = spacesEnd(text, static_cast<int>(std::find_if(text + i, text + size, isBreak) - text), size);
             lineStart = i;
         } else if (!inQuotes) {  // ';' ends the line
             --i;
