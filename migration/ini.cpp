@@ -650,6 +650,61 @@ std::pair<Name, int> sectionPaths(Parsed &parsed, const QByteArray &data, int li
     return {path, names[Qt6] == names[Qt5] ? -1 : parsed.qt6(parsed.name(unhashed, {names[Qt6], u"/"}))};
 }
 
+// The line break the text's first line ends with ("\n" where it has none).
+QByteArray firstLineBreak(const QByteArray &data)
+{
+    const char *const text = data.constData();
+    const char *const end = text + data.size();
+    const char *const breakAt = std::find_if(text, end, isBreak);
+    if (breakAt == end || *breakAt != '\r')
+        return "\n";
+    return breakAt + 1 != end && breakAt[1] == '\n' ? "\r\n" : "\r";
+}
+
+// Where the text's first line begins once its byte order mark is read. Qt finds the groups after
+// the mark, but reads the keys before any group from the text's start: the mark joins a key on
+// the same line, or is a line of its own.
+int firstLineStart(Parsed &parsed, const char *text, int lineStart, bool header)
+{
+    int at = 3;
+    while (at < lineStart && !isBreak(text[at]))
+        ++at;
+    if (!header && at == lineStart)
+        return 0;
+    parsed.malformed = true;
+    return lineStart;
+}
+
+// The key of the line [lineStart, lineEnd), its "=" at equalsAt, in the text's last group.
+void addKeyLine(Parsed &parsed, const QByteArray &data, int lineStart, int lineEnd, int equalsAt, const Tail &tail)
+{
+    const char *const text = data.constData();
+    int keyEnd = equalsAt;
+    while (keyEnd > lineStart && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
+        --keyEnd;
+    Section &section = parsed.sections.back();
+    Name key{0, -1, 0};
+    int qt6Key = -1;
+    if (section.qt6Path < 0)
+        key = parsed.plainName(section.path.hash, text + lineStart, text + keyEnd);
+    if (key.size < 0) {
+        const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
+        key = parsed.name(section.path.hash, {names[Qt5]});
+        const Name &qt6Path = parsed.pathName(section, Qt6);
+        const Name second = parsed.name(qt6Path.hash, {names[Qt6]});
+        if (Key{parsed.text(qt6Path, true), parsed.text(second)} !=
+            Key{parsed.text(section.path, true), parsed.text(key)})
+            qt6Key = parsed.qt6(second);
+        else
+            parsed.used = -1 - second.at;  // (the same as Qt 5's)
+    }
+    parsed.lines.push_back(
+        {lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, qt6Key, tail});
+    section.last = static_cast<int>(parsed.lines.size()) - 1;
+    if (parsed.endLine == -1)
+        parsed.endLine = section.last;
+}
+
 // The text's groups and keys; with `firstKeyOnly`, up to the first key.
 Parsed parse(const QByteArray &data, bool firstKeyOnly = false,
              std::pmr::memory_resource *memory = std::pmr::get_default_resource())
@@ -657,10 +712,8 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false,
     Parsed parsed(memory);
     parsed.data = data.constData();
     parsed.bom = data.startsWith("\xef\xbb\xbf");
+    parsed.lineBreak = firstLineBreak(data);
     const char *const text = data.constData();
-    const char *const breakAt = std::find_if(text, text + data.size(), isBreak);
-    if (breakAt != text + data.size() && *breakAt == '\r')
-        parsed.lineBreak = breakAt + 1 != text + data.size() && breakAt[1] == '\n' ? "\r\n" : "\r";
     int position = parsed.bom ? 3 : 0;
     if (!firstKeyOnly) {
         const int lines = static_cast<int>(data.size() / 16) + 1;  // (guesses)
@@ -675,17 +728,8 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false,
     bool first = true;
     while (readLine(data, position, lineStart, lineEnd, equalsAt, tail)) {
         const bool header = text[lineStart] == '[';
-        if (first && parsed.bom) {
-            // Qt finds the groups after the mark, but reads the keys before any group from the
-            // text's start: the mark joins a key on the same line, or is a line of its own.
-            int at = 3;
-            while (at < lineStart && !isBreak(text[at]))
-                ++at;
-            if (!header && at == lineStart)
-                lineStart = 0;
-            else
-                parsed.malformed = true;
-        }
+        if (first && parsed.bom)
+            lineStart = firstLineStart(parsed, text, lineStart, header);
         first = false;
         parsed.endLine = lineEnd == data.size() ? -1 : -2;
         parsed.endTail = tail;
@@ -695,38 +739,13 @@ Parsed parse(const QByteArray &data, bool firstKeyOnly = false,
             const int closeAt = close == nullptr ? lineEnd : static_cast<int>(close - text);
             const auto path = sectionPaths(parsed, data, lineStart, closeAt);
             parsed.sections.push_back({path.first, path.second, lineStart, lineEnd, tail, -1});
-            continue;
-        }
-        if (equalsAt == -1) {
+        } else if (equalsAt == -1) {
             parsed.malformed = true;  // no key: QSettings passes over it, and says so
-            continue;
+        } else {
+            addKeyLine(parsed, data, lineStart, lineEnd, equalsAt, tail);
+            if (firstKeyOnly)
+                break;
         }
-        int keyEnd = equalsAt;
-        while (keyEnd > lineStart && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
-            --keyEnd;
-        Section &section = parsed.sections.back();
-        Name key{0, -1, 0};
-        int qt6Key = -1;
-        if (section.qt6Path < 0)
-            key = parsed.plainName(section.path.hash, text + lineStart, text + keyEnd);
-        if (key.size < 0) {
-            const std::array<QString, Readers> names = keys(data, lineStart, equalsAt, keyEnd, parsed.agree);
-            key = parsed.name(section.path.hash, {names[Qt5]});
-            const Name &qt6Path = parsed.pathName(section, Qt6);
-            const Name second = parsed.name(qt6Path.hash, {names[Qt6]});
-            if (Key{parsed.text(qt6Path, true), parsed.text(second)} !=
-                Key{parsed.text(section.path, true), parsed.text(key)})
-                qt6Key = parsed.qt6(second);
-            else
-                parsed.used = -1 - second.at;  // (the same as Qt 5's)
-        }
-        parsed.lines.push_back(
-            {lineStart, lineEnd, equalsAt, static_cast<int>(parsed.sections.size()) - 1, key, qt6Key, tail});
-        section.last = static_cast<int>(parsed.lines.size()) - 1;
-        if (parsed.endLine == -1)
-            parsed.endLine = section.last;
-        if (firstKeyOnly)
-            break;
     }
     if (first && parsed.bom)
         parsed.malformed = true;  // the mark alone is a line
