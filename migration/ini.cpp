@@ -833,6 +833,10 @@ private:
     void findWhereLinesAreAdded();
     void leaveKeysNoTextServes();
     void writeEdits(QStringList *leftOut);
+    void nameLeftOut(int i, QStringList &leftOut) const;
+    void replaceLine(int i, const std::pmr::vector<char> &receives);
+    void addToGroup(int i, std::pmr::vector<int> &added);
+    void removeLines(const std::pmr::vector<char> &replaced, const std::pmr::vector<int> &added);
     QByteArray applyEdits() const;
 
     static bool samePaths(const Parsed &a, const Section &x, const Parsed &b, const Section &y)
@@ -1093,41 +1097,17 @@ void Merge::writeEdits(QStringList *leftOut)
     firstAdded.assign(newSources.size(), -1);
     std::pmr::vector<int> lastAdded(newSources.size(), -1, memory.resource());
     nextAdded.assign(sourceSize, -1);
-    constexpr int reading = QT_VERSION_MAJOR == 5 ? Qt5 : Qt6;  // (this program's own, for the names it reports)
     for (int i = 0; i < sourceSize; ++i) {
         if (parents.at(i) < 0)
             continue;
         if (left.at(rootOf(i))) {
-            if (leftOut && keysOf(sourceValues, reading).value(i) == i) {
-                const QString key = source.key(i, reading).toString();
-                if (!leftOut->contains(key))
-                    leftOut->append(key);
-            }
-            continue;
-        }
-        if (replaces.at(i) >= 0) {
-            const Line &old = target.lines.at(replaces.at(i));
-            // (Lines added to its group may follow it directly.)
-            const bool followed = addedAfter.at(old.section) == replaces.at(i) && addedAt.at(old.section) == old.end &&
-                                  receives.at(old.section);
-            const char next = followed ? lineBreak.at(0) : old.end < into.size() ? into.at(old.end) : ' ';
-            Edit edit{old.start, old.end - old.start, QByteArray()};
-            appendLine(edit.text, i, next);
-            edits.append(std::move(edit));
+            if (leftOut)
+                nameLeftOut(i, *leftOut);
+        } else if (replaces.at(i) >= 0) {
+            replaceLine(i, receives);
             replaced[replaces.at(i)] = true;
         } else if (anchors.at(i) >= 0) {
-            const int section = anchors.at(i);
-            if (added.at(section) < 0) {
-                added[section] = static_cast<int>(edits.size());
-                const int last = addedAfter.at(section);
-                Edit edit{addedAt.at(section), 0, QByteArray()};
-                if (addedAt.at(section) == target.lines.at(last).end && !removed.at(last))  // (open)
-                    appendClosing(edit.text, target.lines.at(last).tail, lineBreak.at(0));
-                edits.append(std::move(edit));
-            }
-            QByteArray &text = edits[added.at(section)].text;
-            text += lineBreak;
-            appendLine(text, i, 0);
+            addToGroup(i, added);
         } else {
             const int section = -2 - anchors.at(i);  // (a new group, numbered -2 - index: never -1)
             // cppcheck-suppress invalidFunctionArg
@@ -1135,6 +1115,55 @@ void Merge::writeEdits(QStringList *leftOut)
             lastAdded[section] = i;
         }
     }
+    removeLines(replaced, added);
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
+}
+
+// The key of the source's line `i`, once, where it is the line this program reads it from.
+void Merge::nameLeftOut(int i, QStringList &leftOut) const
+{
+    constexpr int reading = QT_VERSION_MAJOR == 5 ? Qt5 : Qt6;  // (this program's own, for the names it reports)
+    if (keysOf(sourceValues, reading).value(i) != i)
+        return;
+    const QString key = source.key(i, reading).toString();
+    if (!leftOut.contains(key))
+        leftOut.append(key);
+}
+
+// The source's line `i` in place of the destination's line it replaces.
+void Merge::replaceLine(int i, const std::pmr::vector<char> &receives)
+{
+    const Line &old = target.lines.at(replaces.at(i));
+    // (Lines added to its group may follow it directly.)
+    const bool followed =
+        addedAfter.at(old.section) == replaces.at(i) && addedAt.at(old.section) == old.end && receives.at(old.section);
+    const char next = followed ? lineBreak.at(0) : old.end < into.size() ? into.at(old.end) : ' ';
+    Edit edit{old.start, old.end - old.start, QByteArray()};
+    appendLine(edit.text, i, next);
+    edits.append(std::move(edit));
+}
+
+// The source's line `i` added to its group of the destination, in the one edit that adds all the
+// group's lines (`added`: its index into edits, by group).
+void Merge::addToGroup(int i, std::pmr::vector<int> &added)
+{
+    const int section = anchors.at(i);
+    if (added.at(section) < 0) {
+        added[section] = static_cast<int>(edits.size());
+        const int last = addedAfter.at(section);
+        Edit edit{addedAt.at(section), 0, QByteArray()};
+        if (addedAt.at(section) == target.lines.at(last).end && !removed.at(last))  // (open)
+            appendClosing(edit.text, target.lines.at(last).tail, lineBreak.at(0));
+        edits.append(std::move(edit));
+    }
+    QByteArray &text = edits[added.at(section)].text;
+    text += lineBreak;
+    appendLine(text, i, 0);
+}
+
+// The destination's lines that go and are not replaced.
+void Merge::removeLines(const std::pmr::vector<char> &replaced, const std::pmr::vector<int> &added)
+{
     for (int i = 0; i < targetSize; ++i) {
         if (!removed.at(i) || replaced.at(i))
             continue;
@@ -1153,7 +1182,6 @@ void Merge::writeEdits(QStringList *leftOut)
             end += end + 1 < into.size() && into.at(end) == '\r' && into.at(end + 1) == '\n' ? 2 : 1;
         edits.append({start, end - start, QByteArray()});
     }
-    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
 }
 
 // The destination's text with the edits, and the groups added at the end.
