@@ -838,6 +838,8 @@ private:
     void addToGroup(int i, std::pmr::vector<int> &added);
     void removeLines(const std::pmr::vector<char> &replaced, const std::pmr::vector<int> &added);
     QByteArray applyEdits() const;
+    int addedGroupsMostSize() const;
+    void appendAddedGroups(QByteArray &result) const;
 
     static bool samePaths(const Parsed &a, const Section &x, const Parsed &b, const Section &y)
     {
@@ -1206,11 +1208,16 @@ QByteArray Merge::applyEdits() const
         appendClosing(result, target.endTail, lineBreak.at(0));
     if (!result.isEmpty() && (endsAdded || !isBreak(result.at(result.size() - 1))))
         result += lineBreak;
-    // They are written into room made for the most they can take: a store of many thousand groups
-    // would otherwise grow the text by as many small appends.
-    const int written = static_cast<int>(result.size());
+    appendAddedGroups(result);
+    return result;
+}
+
+// The most bytes the groups added at the end take: their lines, headers and line breaks, and two
+// for what closes each line that ends open.
+int Merge::addedGroupsMostSize() const
+{
     const auto breakSize = static_cast<int>(lineBreak.size());
-    int most = written;
+    int most = 0;
     for (const int first : firstAdded) {
         if (first < 0)
             continue;
@@ -1219,7 +1226,16 @@ QByteArray Merge::applyEdits() const
         for (int i = first; i >= 0; i = nextAdded.at(i))
             most += breakSize + source.lines.at(i).end - source.lines.at(i).start + 2;
     }
-    result.resize(most);
+    return most;
+}
+
+// They are written into room made for the most they can take: a store of many thousand groups
+// would otherwise grow the text by as many small appends.
+void Merge::appendAddedGroups(QByteArray &result) const
+{
+    const int written = static_cast<int>(result.size());
+    const auto breakSize = static_cast<int>(lineBreak.size());
+    result.resize(written + addedGroupsMostSize());
     char *out = result.data() + written;
     const auto write = [&out](const char *bytes, int size) { out = std::copy_n(bytes, size, out); };
     for (const int first : firstAdded) {
@@ -1243,7 +1259,6 @@ QByteArray Merge::applyEdits() const
         write(lineBreak.constData(), breakSize);
     }
     result.resize(static_cast<int>(out - result.constData()));
-    return result;
 }
 
 }  // namespace
