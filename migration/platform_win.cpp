@@ -219,6 +219,23 @@ QByteArray securityOf(HKEY key)
     return {};
 }
 
+// Reads one key of a store for walkStore: the names of its subkeys, and its values and rights
+// where `withValues`; sets `holdsValues` where it holds any value.
+bool readStoreKey(HKEY key, bool withValues, StoreKey *read, QStringList *subkeys, bool *holdsValues)
+{
+    DWORD values = 0;
+    if (!readSubkeys(key, subkeys, &values))
+        return false;
+    if (holdsValues && values > 0)
+        *holdsValues = true;
+    if (withValues) {
+        read->security = securityOf(key);
+        if (read->security.isEmpty() || !readValues(key, &read->values))
+            return false;
+    }
+    return true;
+}
+
 enum class Walk { Read, NotRead };
 
 // Walks a store, `deepestLevel` levels at most, following no link: every key it holds, parents
@@ -235,20 +252,10 @@ Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys, bool *ho
     };
     std::vector<Level> levels;
     const auto enter = [&](Key key, const QString &path, int parent) {
-        StoreKey read;
-        read.path = path;
-        read.parent = parent;
+        StoreKey read{path, parent, {}, {}};
         QStringList subkeys;
-        DWORD values = 0;
-        if (!readSubkeys(key.get(), &subkeys, &values))
+        if (!readStoreKey(key.get(), withValues, &read, &subkeys, holdsValues))
             return false;
-        if (holdsValues && values > 0)
-            *holdsValues = true;
-        if (withValues) {
-            read.security = securityOf(key.get());
-            if (read.security.isEmpty() || !readValues(key.get(), &read.values))
-                return false;
-        }
         keys->push_back(std::move(read));
         levels.push_back({std::move(key), static_cast<int>(keys->size()) - 1, subkeys, 0});
         return true;
