@@ -574,49 +574,55 @@ bool readValue(HKEY key, const Value &named, Value *value, bool *holds)
     return false;
 }
 
-// Writes the values of the keys read by walkStore over those of the existing store `name` below
-// `parent`: each replaces the value of the same name, the store's other values stay, and keys it
-// lacks are created in it, taking their rights from it. Every key to be written is opened for
-// what will be done to it before the first value is written, and a write that fails puts back
-// what the others replaced: a store not written is left as it was.
-bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey> &keys)
+// The name of a key read by walkStore within the key it lies in: `storeName` for the store's own.
+QString lastName(const std::vector<StoreKey> &keys, std::size_t index, const QString &storeName)
+{
+    const QString &path = keys.at(index).path;
+    return index == 0 ? storeName : path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
+}
+
+// Opens the keys of the existing store `name` below `parent` that the keys read by walkStore are
+// written over, each with the access it needs, before any is written to; null where it is to be
+// created. False where one cannot be opened so, or is a link.
+bool openForMerge(HKEY parent, const QString &name, const std::vector<StoreKey> &keys, std::vector<Key> *opened)
 {
     std::vector<std::vector<std::size_t>> children(keys.size());
     for (std::size_t index = 1; index < keys.size(); ++index)
         children.at(static_cast<std::size_t>(keys.at(index).parent)).push_back(index);
-    const auto lastName = [&](std::size_t index) {
-        const QString &path = keys.at(index).path;
-        return index == 0 ? name : path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
-    };
-    // Opened, each with the access it needs; null where it is to be created.
-    std::vector<Key> opened;
-    opened.reserve(keys.size());
+    opened->reserve(keys.size());
     for (std::size_t index = 0; index < keys.size(); ++index) {
-        const HKEY into = index == 0 ? parent : opened.at(static_cast<std::size_t>(keys.at(index).parent)).get();
+        const HKEY into = index == 0 ? parent : opened->at(static_cast<std::size_t>(keys.at(index).parent)).get();
         if (!into) {
-            opened.emplace_back();
+            opened->emplace_back();
             continue;
         }
         REGSAM access = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | (keys.at(index).values.empty() ? 0 : KEY_SET_VALUE);
         LONG result = ERROR_SUCCESS;
-        Key key = openOwnKey(into, lastName(index), access, &result);
+        Key key = openOwnKey(into, lastName(keys, index, name), access, &result);
         if (!key && result == ERROR_FILE_NOT_FOUND && index > 0) {
-            opened.emplace_back();
+            opened->emplace_back();
             continue;
         }
         QStringList subkeys;
         if (!key || isLink(key.get()) || !readSubkeys(key.get(), &subkeys))
             return false;
         const std::vector<std::size_t> &within = children.at(index);
-        if (std::any_of(within.cbegin(), within.cend(),
-                        [&](std::size_t child) { return !subkeys.contains(lastName(child), Qt::CaseInsensitive); })) {
-            key = openOwnKey(into, lastName(index), access | KEY_CREATE_SUB_KEY, &result);
+        if (std::any_of(within.cbegin(), within.cend(), [&](std::size_t child) {
+                return !subkeys.contains(lastName(keys, child, name), Qt::CaseInsensitive);
+            })) {
+            key = openOwnKey(into, lastName(keys, index, name), access | KEY_CREATE_SUB_KEY, &result);
             if (!key || isLink(key.get()))
                 return false;
         }
-        opened.push_back(std::move(key));
+        opened->push_back(std::move(key));
     }
-    // Written; on failure, what was replaced is put back, what was added removed.
+    return true;
+}
+
+// Writes the values of the keys read by walkStore into those openForMerge opened, creating the
+// keys it left null. On failure, what was replaced is put back, what was added removed.
+bool writeOver(const std::vector<StoreKey> &keys, const std::vector<Key> &opened, const QString &name)
+{
     std::vector<std::pair<HKEY, Value>> replaced;
     std::vector<std::pair<HKEY, const Value *>> added;
     std::vector<Key> created;
@@ -635,8 +641,9 @@ bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey
         if (!handles.at(index)) {
             HKEY key = nullptr;
             DWORD disposition = 0;
-            if (RegCreateKeyExW(handles.at(static_cast<std::size_t>(keys.at(index).parent)), wide(lastName(index)), 0,
-                                nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+            if (RegCreateKeyExW(handles.at(static_cast<std::size_t>(keys.at(index).parent)),
+                                wide(lastName(keys, index, name)), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                &disposition) != ERROR_SUCCESS)
                 return putBack();
             if (disposition != REG_CREATED_NEW_KEY) {  // made meanwhile, perhaps as a link it followed
                 RegCloseKey(key);
@@ -661,6 +668,17 @@ bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey
         }
     }
     return true;
+}
+
+// Writes the values of the keys read by walkStore over those of the existing store `name` below
+// `parent`: each replaces the value of the same name, the store's other values stay, and keys it
+// lacks are created in it, taking their rights from it. Every key to be written is opened for
+// what will be done to it before the first value is written, and a write that fails puts back
+// what the others replaced: a store not written is left as it was.
+bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey> &keys)
+{
+    std::vector<Key> opened;
+    return openForMerge(parent, name, keys, &opened) && writeOver(keys, opened, name);
 }
 
 // Why a store could not be read or written, in plain words, for the line after the error line.
