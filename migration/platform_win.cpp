@@ -712,6 +712,60 @@ const QString unreadableCause =
 const QString unwritableCause =
     QStringLiteral("a key of it could not be created or written (no write access?); what was written is put back");
 
+const QString inPlaceCause = QStringLiteral("a registry link, or a key this process may not read, stands in its place");
+
+// Whether a store may be written where it is: it is absent, or a key of its own holding no link.
+bool writableInPlace(const QString &organization, const QString &applicationName)
+{
+    const StoreState state = storeState(organization, applicationName);
+    return state == StoreState::Absent || state == StoreState::Present;
+}
+
+// Reads the whole of a store to carry it, through a link where it is one. False, with why, where
+// it cannot be read whole.
+bool readWholeStore(const QStringList &path, std::vector<StoreKey> *keys, QString *cause)
+{
+    Key store;
+    const Found found = openPath(path, KEY_READ, &store, true);
+    if (found == Found::LinkToNothing)
+        return failed(cause, linkToNothingCause, false);
+    if ((found != Found::Key && found != Found::LinkedKey) || walkStore(std::move(store), true, keys) != Walk::Read)
+        return failed(cause, unreadableCause, false);
+    return true;
+}
+
+// A store holding the texts, each one value.
+StoreKey textStore(const QMap<QString, QString> &texts)
+{
+    StoreKey store;
+    for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
+        const std::wstring name = text.key().toStdWString();
+        Value value{{name.cbegin(), name.cend()}, REG_SZ, {}};
+        value.name.push_back(L'\0');
+        value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
+        store.values.push_back(std::move(value));
+    }
+    return store;
+}
+
+// Removes from a store whose values `kept` has just been written over what it held before and
+// `kept` does not: the other values, and every subkey. False where one stays.
+bool removeOthers(HKEY store, const std::vector<Value> &before, const QStringList &subkeys, const StoreKey &kept)
+{
+    bool removed = true;
+    for (const Value &old : before) {
+        const bool keeps = std::any_of(kept.values.cbegin(), kept.values.cend(), [&](const Value &value) {
+            return QString::fromWCharArray(value.name.data())
+                       .compare(QString::fromWCharArray(old.name.data()), Qt::CaseInsensitive) == 0;  // as names do
+        });
+        removed = removed && (keeps || RegDeleteValueW(store, old.name.data()) == ERROR_SUCCESS);
+    }
+    // The store holds no link (its state says so): its subkeys go whole.
+    for (const QString &subkey : subkeys)
+        removed = removed && RegDeleteTreeW(store, wide(subkey)) == ERROR_SUCCESS;
+    return removed;
+}
+
 }  // namespace
 
 StoreState storeState(const QString &organization, const QString &applicationName)
@@ -825,27 +879,18 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
     if (from.isEmpty())  // Qt keeps no stores without an organisation
         return failed(cause, QStringLiteral("Qt keeps no store in the registry without an organisation"),
                       Carried::NotWritten);
-    // The whole source is read (through a link, where it is one) before anything is written.
-    Key source;
+    // The whole source is read before anything is written.
     std::vector<StoreKey> keys;
-    const Found found = openPath(from, KEY_READ, &source, true);
-    if (found == Found::LinkToNothing)
-        return failed(cause, linkToNothingCause, Carried::NotRead);
-    if ((found != Found::Key && found != Found::LinkedKey) || walkStore(std::move(source), true, &keys) != Walk::Read)
-        return failed(cause, unreadableCause, Carried::NotRead);
+    if (!readWholeStore(from, &keys, cause))
+        return Carried::NotRead;
     // A store that holds no value and no subkey counts as new (an empty key a QSettings object
     // made): it gets its source's rights. Another writer may make the store while it is written.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const StoreState destination = storeState(organization, toApplicationName);
-        const Key parent = destination == StoreState::Absent || destination == StoreState::Present
-                               ? createParents(to, madeFolders)
-                               : nullptr;
+        if (!writableInPlace(organization, toApplicationName))
+            return failed(cause, inPlaceCause, Carried::NotWritten);
+        const Key parent = createParents(to, madeFolders);
         if (!parent)
-            return failed(cause,
-                          destination == StoreState::Absent || destination == StoreState::Present
-                              ? QStringLiteral("its organisation's key cannot be created or opened for writing")
-                              : QStringLiteral("a registry link, or a key this process may not read, stands in its "
-                                               "place"),
+            return failed(cause, QStringLiteral("its organisation's key cannot be created or opened for writing"),
                           Carried::NotWritten);
         LONG result = ERROR_SUCCESS;
         const Key existing = openOwnKey(parent.get(), to.last(), KEY_QUERY_VALUE, &result);
@@ -871,20 +916,12 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
                   MadeFolders &madeFolders, QString *cause)
 {
     const QStringList path = storePath(organization, applicationName);
-    const StoreState state = storeState(organization, applicationName);
+    const bool inPlace = writableInPlace(organization, applicationName);
     if (path.isEmpty())
         return failed(cause, QStringLiteral("Qt keeps no store in the registry without an organisation"), false);
-    if (state != StoreState::Absent && state != StoreState::Present)
-        return failed(cause, QStringLiteral("a registry link, or a key this process may not read, stands in its place"),
-                      false);
-    StoreKey store;  // each text one value
-    for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
-        const std::wstring name = text.key().toStdWString();
-        Value value{{name.cbegin(), name.cend()}, REG_SZ, {}};
-        value.name.push_back(L'\0');
-        value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
-        store.values.push_back(std::move(value));
-    }
+    if (!inPlace)
+        return failed(cause, inPlaceCause, false);
+    StoreKey store = textStore(texts);
     const Key parent = createParents(path, madeFolders);
     LONG result = ERROR_SUCCESS;
     Key existing = parent ? openOwnKey(parent.get(), path.last(), KEY_READ | KEY_WRITE, &result) : nullptr;
@@ -914,18 +951,8 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
     // Over values: each replaced, all put back should one fail; then the store holds nothing else.
     if (!mergeIntoStore(parent.get(), path.last(), {store}))
         return failed(cause, unwritableCause, false);
-    bool removed = true;
-    for (const Value &old : before) {
-        const bool kept = std::any_of(store.values.cbegin(), store.values.cend(), [&](const Value &value) {
-            return QString::fromWCharArray(value.name.data())
-                       .compare(QString::fromWCharArray(old.name.data()), Qt::CaseInsensitive) == 0;  // as names do
-        });
-        removed = removed && (kept || RegDeleteValueW(existing.get(), old.name.data()) == ERROR_SUCCESS);
-    }
-    // The store holds no link (its state says so): its subkeys go whole.
-    for (const QString &subkey : subkeys)
-        removed = removed && RegDeleteTreeW(existing.get(), wide(subkey)) == ERROR_SUCCESS;
-    return removed || failed(cause, QStringLiteral("a value it held before could not be removed"), false);
+    return removeOthers(existing.get(), before, subkeys, store) ||
+           failed(cause, QStringLiteral("a value it held before could not be removed"), false);
 }
 
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
