@@ -638,19 +638,13 @@ bool writeOver(const std::vector<StoreKey> &keys, const std::vector<Key> &opened
     std::vector<HKEY> handles(keys.size(), nullptr);
     for (std::size_t index = 0; index < keys.size(); ++index) {
         handles.at(index) = opened.at(index).get();
-        if (!handles.at(index)) {
-            HKEY key = nullptr;
-            DWORD disposition = 0;
-            if (RegCreateKeyExW(handles.at(static_cast<std::size_t>(keys.at(index).parent)),
-                                wide(lastName(keys, index, name)), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                &disposition) != ERROR_SUCCESS)
+        if (!handles.at(index)) {  // with the rights its parent hands down
+            Key key = createKey(handles.at(static_cast<std::size_t>(keys.at(index).parent)),
+                                lastName(keys, index, name), QByteArray());
+            if (!key)
                 return putBack();
-            if (disposition != REG_CREATED_NEW_KEY) {  // made meanwhile, perhaps as a link it followed
-                RegCloseKey(key);
-                return putBack();
-            }
-            created.emplace_back(key);
-            handles.at(index) = key;
+            handles.at(index) = key.get();
+            created.push_back(std::move(key));
         }
         for (const Value &value : keys.at(index).values) {
             Value held;
