@@ -643,8 +643,8 @@ bool writeOver(const std::vector<StoreKey> &keys, const std::vector<Key> &opened
                                 lastName(keys, index, name), QByteArray());
             if (!key)
                 return putBack();
-            handles.at(index) = key.get();
             created.push_back(std::move(key));
+            handles.at(index) = created.back().get();
         }
         for (const Value &value : keys.at(index).values) {
             Value held;
