@@ -450,6 +450,43 @@ bool rewriteStore(const QString &path, const Compose &compose, MadeFolders &made
     return failed(cause, QStringLiteral("its folder was removed while it was written, three times over"));
 }
 
+// Whether an open store file holds a key, read as far as the first one: a store's first block
+// nearly always holds one.
+StoreContent keysInFile(int file, QString *cause)
+{
+    QByteArray text;
+    QByteArray block(65536, Qt::Uninitialized);
+    for (qint64 nextLook = block.size(); text.size() <= largestReadableStore;) {
+        const ssize_t got = read(file, block.data(), static_cast<size_t>(block.size()));
+        if (got == 0)
+            break;
+        if (got < 0 && errno != EINTR) {
+            failedWith(cause, errno);
+            return StoreContent::NotRead;
+        }
+        text.append(block.constData(), static_cast<int>(std::max<ssize_t>(got, 0)));
+        if (text.size() >= nextLook) {  // looked at again each time it has doubled
+            if (iniKeys(text, true) == IniKeys::Some)
+                return StoreContent::Keys;
+            nextLook = 2 * static_cast<qint64>(text.size());
+        }
+    }
+    if (text.size() > largestReadableStore) {  // (it grew meanwhile)
+        failed(cause, QStringLiteral("a file of 2 GiB or more"));
+        return StoreContent::NotRead;
+    }
+    switch (iniKeys(text)) {
+    case IniKeys::Some:
+        return StoreContent::Keys;
+    case IniKeys::Malformed:
+        failed(cause, QStringLiteral("not a settings file as Qt reads it (garbage, or NUL bytes after a power loss)"));
+        return StoreContent::NotRead;
+    case IniKeys::None:
+        break;
+    }
+    return StoreContent::NoKeys;
+}
+
 }  // namespace
 
 StoreState storeState(const QString &organization, const QString &applicationName)
@@ -479,8 +516,7 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
     case StoreState::Linked:
         break;
     }
-    // Read as far as the first key: a store's first block nearly always holds one. (Its folder
-    // may be readable by root alone: reading it as QSettings does takes the same rights.)
+    // Its folder may be readable by root alone: reading it as QSettings does takes the same rights.
     const Descriptor file(open(encoded(location).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {
     };
@@ -494,37 +530,7 @@ StoreContent storeContent(const QString &organization, const QString &applicatio
         failed(cause, whatStands(location));
         return StoreContent::NotRead;
     }
-    QByteArray text;
-    QByteArray block(65536, Qt::Uninitialized);
-    for (qint64 nextLook = block.size(); text.size() <= largestReadableStore;) {
-        const ssize_t got = read(file.number, block.data(), static_cast<size_t>(block.size()));
-        if (got == 0)
-            break;
-        if (got < 0 && errno != EINTR) {
-            failedWith(cause, errno);
-            return StoreContent::NotRead;
-        }
-        text.append(block.constData(), static_cast<int>(std::max<ssize_t>(got, 0)));
-        if (text.size() >= nextLook) {  // looked at again each time it has doubled
-            if (iniKeys(text, true) == IniKeys::Some)
-                return StoreContent::Keys;
-            nextLook = 2 * static_cast<qint64>(text.size());
-        }
-    }
-    if (text.size() > largestReadableStore) {  // (it grew meanwhile)
-        failed(cause, QStringLiteral("a file of 2 GiB or more"));
-        return StoreContent::NotRead;
-    }
-    switch (iniKeys(text)) {
-    case IniKeys::Some:
-        return StoreContent::Keys;
-    case IniKeys::Malformed:
-        failed(cause, QStringLiteral("not a settings file as Qt reads it (garbage, or NUL bytes after a power loss)"));
-        return StoreContent::NotRead;
-    case IniKeys::None:
-        break;
-    }
-    return StoreContent::NoKeys;
+    return keysInFile(file.number, cause);
 }
 
 std::unique_ptr<QSettings> storeObject(const QString &organization, const QString &applicationName)

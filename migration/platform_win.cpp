@@ -219,6 +219,23 @@ QByteArray securityOf(HKEY key)
     return {};
 }
 
+// Reads one key of a store for walkStore: the names of its subkeys, and its values and rights
+// where `withValues`; sets `holdsValues` where it holds any value.
+bool readStoreKey(HKEY key, bool withValues, StoreKey *read, QStringList *subkeys, bool *holdsValues)
+{
+    DWORD values = 0;
+    if (!readSubkeys(key, subkeys, &values))
+        return false;
+    if (holdsValues && values > 0)
+        *holdsValues = true;
+    if (withValues) {
+        read->security = securityOf(key);
+        if (read->security.isEmpty() || !readValues(key, &read->values))
+            return false;
+    }
+    return true;
+}
+
 enum class Walk { Read, NotRead };
 
 // Walks a store, `deepestLevel` levels at most, following no link: every key it holds, parents
@@ -235,20 +252,10 @@ Walk walkStore(Key store, bool withValues, std::vector<StoreKey> *keys, bool *ho
     };
     std::vector<Level> levels;
     const auto enter = [&](Key key, const QString &path, int parent) {
-        StoreKey read;
-        read.path = path;
-        read.parent = parent;
+        StoreKey read{path, parent, {}, {}};
         QStringList subkeys;
-        DWORD values = 0;
-        if (!readSubkeys(key.get(), &subkeys, &values))
+        if (!readStoreKey(key.get(), withValues, &read, &subkeys, holdsValues))
             return false;
-        if (holdsValues && values > 0)
-            *holdsValues = true;
-        if (withValues) {
-            read.security = securityOf(key.get());
-            if (read.security.isEmpty() || !readValues(key.get(), &read.values))
-                return false;
-        }
         keys->push_back(std::move(read));
         levels.push_back({std::move(key), static_cast<int>(keys->size()) - 1, subkeys, 0});
         return true;
@@ -567,49 +574,55 @@ bool readValue(HKEY key, const Value &named, Value *value, bool *holds)
     return false;
 }
 
-// Writes the values of the keys read by walkStore over those of the existing store `name` below
-// `parent`: each replaces the value of the same name, the store's other values stay, and keys it
-// lacks are created in it, taking their rights from it. Every key to be written is opened for
-// what will be done to it before the first value is written, and a write that fails puts back
-// what the others replaced: a store not written is left as it was.
-bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey> &keys)
+// The name of a key read by walkStore within the key it lies in: `storeName` for the store's own.
+QString lastName(const std::vector<StoreKey> &keys, std::size_t index, const QString &storeName)
+{
+    const QString &path = keys.at(index).path;
+    return index == 0 ? storeName : path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
+}
+
+// Opens the keys of the existing store `name` below `parent` that the keys read by walkStore are
+// written over, each with the access it needs, before any is written to; null where it is to be
+// created. False where one cannot be opened so, or is a link.
+bool openForMerge(HKEY parent, const QString &name, const std::vector<StoreKey> &keys, std::vector<Key> *opened)
 {
     std::vector<std::vector<std::size_t>> children(keys.size());
     for (std::size_t index = 1; index < keys.size(); ++index)
         children.at(static_cast<std::size_t>(keys.at(index).parent)).push_back(index);
-    const auto lastName = [&](std::size_t index) {
-        const QString &path = keys.at(index).path;
-        return index == 0 ? name : path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
-    };
-    // Opened, each with the access it needs; null where it is to be created.
-    std::vector<Key> opened;
-    opened.reserve(keys.size());
+    opened->reserve(keys.size());
     for (std::size_t index = 0; index < keys.size(); ++index) {
-        const HKEY into = index == 0 ? parent : opened.at(static_cast<std::size_t>(keys.at(index).parent)).get();
+        const HKEY into = index == 0 ? parent : opened->at(static_cast<std::size_t>(keys.at(index).parent)).get();
         if (!into) {
-            opened.emplace_back();
+            opened->emplace_back();
             continue;
         }
         REGSAM access = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | (keys.at(index).values.empty() ? 0 : KEY_SET_VALUE);
         LONG result = ERROR_SUCCESS;
-        Key key = openOwnKey(into, lastName(index), access, &result);
+        Key key = openOwnKey(into, lastName(keys, index, name), access, &result);
         if (!key && result == ERROR_FILE_NOT_FOUND && index > 0) {
-            opened.emplace_back();
+            opened->emplace_back();
             continue;
         }
         QStringList subkeys;
         if (!key || isLink(key.get()) || !readSubkeys(key.get(), &subkeys))
             return false;
         const std::vector<std::size_t> &within = children.at(index);
-        if (std::any_of(within.cbegin(), within.cend(),
-                        [&](std::size_t child) { return !subkeys.contains(lastName(child), Qt::CaseInsensitive); })) {
-            key = openOwnKey(into, lastName(index), access | KEY_CREATE_SUB_KEY, &result);
+        if (std::any_of(within.cbegin(), within.cend(), [&](std::size_t child) {
+                return !subkeys.contains(lastName(keys, child, name), Qt::CaseInsensitive);
+            })) {
+            key = openOwnKey(into, lastName(keys, index, name), access | KEY_CREATE_SUB_KEY, &result);
             if (!key || isLink(key.get()))
                 return false;
         }
-        opened.push_back(std::move(key));
+        opened->push_back(std::move(key));
     }
-    // Written; on failure, what was replaced is put back, what was added removed.
+    return true;
+}
+
+// Writes the values of the keys read by walkStore into those openForMerge opened, creating the
+// keys it left null. On failure, what was replaced is put back, what was added removed.
+bool writeOver(const std::vector<StoreKey> &keys, const std::vector<Key> &opened, const QString &name)
+{
     std::vector<std::pair<HKEY, Value>> replaced;
     std::vector<std::pair<HKEY, const Value *>> added;
     std::vector<Key> created;
@@ -625,18 +638,13 @@ bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey
     std::vector<HKEY> handles(keys.size(), nullptr);
     for (std::size_t index = 0; index < keys.size(); ++index) {
         handles.at(index) = opened.at(index).get();
-        if (!handles.at(index)) {
-            HKEY key = nullptr;
-            DWORD disposition = 0;
-            if (RegCreateKeyExW(handles.at(static_cast<std::size_t>(keys.at(index).parent)), wide(lastName(index)), 0,
-                                nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+        if (!handles.at(index)) {  // with the rights its parent hands down
+            Key key = createKey(handles.at(static_cast<std::size_t>(keys.at(index).parent)),
+                                lastName(keys, index, name), QByteArray());
+            if (!key)
                 return putBack();
-            if (disposition != REG_CREATED_NEW_KEY) {  // made meanwhile, perhaps as a link it followed
-                RegCloseKey(key);
-                return putBack();
-            }
-            created.emplace_back(key);
-            handles.at(index) = key;
+            created.push_back(std::move(key));
+            handles.at(index) = created.back().get();
         }
         for (const Value &value : keys.at(index).values) {
             Value held;
@@ -654,6 +662,17 @@ bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey
         }
     }
     return true;
+}
+
+// Writes the values of the keys read by walkStore over those of the existing store `name` below
+// `parent`: each replaces the value of the same name, the store's other values stay, and keys it
+// lacks are created in it, taking their rights from it. Every key to be written is opened for
+// what will be done to it before the first value is written, and a write that fails puts back
+// what the others replaced: a store not written is left as it was.
+bool mergeIntoStore(HKEY parent, const QString &name, const std::vector<StoreKey> &keys)
+{
+    std::vector<Key> opened;
+    return openForMerge(parent, name, keys, &opened) && writeOver(keys, opened, name);
 }
 
 // Why a store could not be read or written, in plain words, for the line after the error line.
@@ -686,6 +705,60 @@ const QString unreadableCause =
                    "subkeys");
 const QString unwritableCause =
     QStringLiteral("a key of it could not be created or written (no write access?); what was written is put back");
+
+const QString inPlaceCause = QStringLiteral("a registry link, or a key this process may not read, stands in its place");
+
+// Whether a store may be written where it is: it is absent, or a key of its own holding no link.
+bool writableInPlace(const QString &organization, const QString &applicationName)
+{
+    const StoreState state = storeState(organization, applicationName);
+    return state == StoreState::Absent || state == StoreState::Present;
+}
+
+// Reads the whole of a store to carry it, through a link where it is one. False, with why, where
+// it cannot be read whole.
+bool readWholeStore(const QStringList &path, std::vector<StoreKey> *keys, QString *cause)
+{
+    Key store;
+    const Found found = openPath(path, KEY_READ, &store, true);
+    if (found == Found::LinkToNothing)
+        return failed(cause, linkToNothingCause, false);
+    if ((found != Found::Key && found != Found::LinkedKey) || walkStore(std::move(store), true, keys) != Walk::Read)
+        return failed(cause, unreadableCause, false);
+    return true;
+}
+
+// A store holding the texts, each one value.
+StoreKey textStore(const QMap<QString, QString> &texts)
+{
+    StoreKey store;
+    for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
+        const std::wstring name = text.key().toStdWString();
+        Value value{{name.cbegin(), name.cend()}, REG_SZ, {}};
+        value.name.push_back(L'\0');
+        value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
+        store.values.push_back(std::move(value));
+    }
+    return store;
+}
+
+// Removes from a store whose values `kept` has just been written over what it held before and
+// `kept` does not: the other values, and every subkey. False where one stays.
+bool removeOthers(HKEY store, const std::vector<Value> &before, const QStringList &subkeys, const StoreKey &kept)
+{
+    bool removed = true;
+    for (const Value &old : before) {
+        const bool keeps = std::any_of(kept.values.cbegin(), kept.values.cend(), [&](const Value &value) {
+            return QString::fromWCharArray(value.name.data())
+                       .compare(QString::fromWCharArray(old.name.data()), Qt::CaseInsensitive) == 0;  // as names do
+        });
+        removed = removed && (keeps || RegDeleteValueW(store, old.name.data()) == ERROR_SUCCESS);
+    }
+    // The store holds no link (its state says so): its subkeys go whole.
+    for (const QString &subkey : subkeys)
+        removed = removed && RegDeleteTreeW(store, wide(subkey)) == ERROR_SUCCESS;
+    return removed;
+}
 
 }  // namespace
 
@@ -800,27 +873,18 @@ Carried carryStore(const QString &organization, const QString &fromApplicationNa
     if (from.isEmpty())  // Qt keeps no stores without an organisation
         return failed(cause, QStringLiteral("Qt keeps no store in the registry without an organisation"),
                       Carried::NotWritten);
-    // The whole source is read (through a link, where it is one) before anything is written.
-    Key source;
+    // The whole source is read before anything is written.
     std::vector<StoreKey> keys;
-    const Found found = openPath(from, KEY_READ, &source, true);
-    if (found == Found::LinkToNothing)
-        return failed(cause, linkToNothingCause, Carried::NotRead);
-    if ((found != Found::Key && found != Found::LinkedKey) || walkStore(std::move(source), true, &keys) != Walk::Read)
-        return failed(cause, unreadableCause, Carried::NotRead);
+    if (!readWholeStore(from, &keys, cause))
+        return Carried::NotRead;
     // A store that holds no value and no subkey counts as new (an empty key a QSettings object
     // made): it gets its source's rights. Another writer may make the store while it is written.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const StoreState destination = storeState(organization, toApplicationName);
-        const Key parent = destination == StoreState::Absent || destination == StoreState::Present
-                               ? createParents(to, madeFolders)
-                               : nullptr;
+        if (!writableInPlace(organization, toApplicationName))
+            return failed(cause, inPlaceCause, Carried::NotWritten);
+        const Key parent = createParents(to, madeFolders);
         if (!parent)
-            return failed(cause,
-                          destination == StoreState::Absent || destination == StoreState::Present
-                              ? QStringLiteral("its organisation's key cannot be created or opened for writing")
-                              : QStringLiteral("a registry link, or a key this process may not read, stands in its "
-                                               "place"),
+            return failed(cause, QStringLiteral("its organisation's key cannot be created or opened for writing"),
                           Carried::NotWritten);
         LONG result = ERROR_SUCCESS;
         const Key existing = openOwnKey(parent.get(), to.last(), KEY_QUERY_VALUE, &result);
@@ -846,20 +910,12 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
                   MadeFolders &madeFolders, QString *cause)
 {
     const QStringList path = storePath(organization, applicationName);
-    const StoreState state = storeState(organization, applicationName);
+    const bool inPlace = writableInPlace(organization, applicationName);
     if (path.isEmpty())
         return failed(cause, QStringLiteral("Qt keeps no store in the registry without an organisation"), false);
-    if (state != StoreState::Absent && state != StoreState::Present)
-        return failed(cause, QStringLiteral("a registry link, or a key this process may not read, stands in its place"),
-                      false);
-    StoreKey store;  // each text one value
-    for (auto text = texts.cbegin(); text != texts.cend(); ++text) {
-        const std::wstring name = text.key().toStdWString();
-        Value value{{name.cbegin(), name.cend()}, REG_SZ, {}};
-        value.name.push_back(L'\0');
-        value.data = QByteArray(reinterpret_cast<const char *>(text.value().utf16()), (text.value().size() + 1) * 2);
-        store.values.push_back(std::move(value));
-    }
+    if (!inPlace)
+        return failed(cause, inPlaceCause, false);
+    StoreKey store = textStore(texts);
     const Key parent = createParents(path, madeFolders);
     LONG result = ERROR_SUCCESS;
     Key existing = parent ? openOwnKey(parent.get(), path.last(), KEY_READ | KEY_WRITE, &result) : nullptr;
@@ -889,18 +945,8 @@ bool replaceStore(const QString &organization, const QString &applicationName, c
     // Over values: each replaced, all put back should one fail; then the store holds nothing else.
     if (!mergeIntoStore(parent.get(), path.last(), {store}))
         return failed(cause, unwritableCause, false);
-    bool removed = true;
-    for (const Value &old : before) {
-        const bool kept = std::any_of(store.values.cbegin(), store.values.cend(), [&](const Value &value) {
-            return QString::fromWCharArray(value.name.data())
-                       .compare(QString::fromWCharArray(old.name.data()), Qt::CaseInsensitive) == 0;  // as names do
-        });
-        removed = removed && (kept || RegDeleteValueW(existing.get(), old.name.data()) == ERROR_SUCCESS);
-    }
-    // The store holds no link (its state says so): its subkeys go whole.
-    for (const QString &subkey : subkeys)
-        removed = removed && RegDeleteTreeW(existing.get(), wide(subkey)) == ERROR_SUCCESS;
-    return removed || failed(cause, QStringLiteral("a value it held before could not be removed"), false);
+    return removeOthers(existing.get(), before, subkeys, store) ||
+           failed(cause, QStringLiteral("a value it held before could not be removed"), false);
 }
 
 bool storeWritable(const QString &organization, const QString &applicationName, MadeFolders &madeFolders)
